@@ -1,0 +1,208 @@
+# Build helpers shared by every Ostrel library, tool, test, benchmark and fuzz target.
+#
+#   ostrel_library(<Name> DIR <short> VERSION a.b.c.d
+#                  SOURCES ...            C++ modules
+#                  EUCKR_SOURCES ...      modules whose UTF-8 string literals become EUC-KR bytes
+#                  HEADERS ...            public headers, installed to include/ostrel
+#                  GENERATED_HEADERS ...  public headers produced in the binary dir
+#                  LINKS ...              Ostrel libraries this one links (short names: io asn ...)
+#                  PRIVATE_LINKS ...      other libraries (OpenSSL::Crypto ...)
+#                  TESTS ...              GoogleTest sources of its unit tests
+#                  TEST_LINKS ...         extra libraries for the unit tests
+#                  TEST_LABELS ...        ctest labels (default: unit)
+#                  TEST_ENV ...           extra environment for the unit tests
+#                  BENCHES ...            Google Benchmark sources (bench/)
+#                  BENCH_LINKS ...
+#                  FUZZERS name=source.cpp ...   libFuzzer targets
+#                  FUZZ_CORPUS ...        seed corpus directories for its fuzzers
+#                  FUZZ_SECONDS n)        how long the CI smoke run gives each fuzzer
+#
+# A library <Name> builds target ostrel_<short>, file libOstrel<Name>.so with a SONAME taken from
+# its version, alias Ostrel::<Name>, one pkg-config file and an entry in the CMake package.
+
+set(OSTREL_EUCKR_TOOL ${CMAKE_CURRENT_LIST_DIR}/euckr.py)
+set_property(GLOBAL PROPERTY OSTREL_EXPORTED_TARGETS "")
+
+# Warnings and sanitizers apply to every target of the tree.
+add_compile_options(-Wall -Wextra -Wshadow -Wno-missing-field-initializers)
+if(OSTREL_WERROR)
+  add_compile_options(-Werror)
+endif()
+if(OSTREL_SANITIZE STREQUAL "asan")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(OSTREL_SANITIZE STREQUAL "tsan")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT OSTREL_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "OSTREL_SANITIZE must be empty, asan or tsan")
+endif()
+if(OSTREL_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "fuzz targets need clang (use the fuzz preset)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+function(_ostrel_target_of short out)
+  set(${out} ostrel_${short} PARENT_SCOPE)
+endfunction()
+
+function(ostrel_library name)
+  cmake_parse_arguments(L "" "DIR;VERSION;FUZZ_SECONDS"
+    "SOURCES;EUCKR_SOURCES;HEADERS;GENERATED_HEADERS;LINKS;PRIVATE_LINKS;TESTS;TEST_LINKS;TEST_LABELS;TEST_ENV;BENCHES;BENCH_LINKS;FUZZERS;FUZZ_CORPUS"
+    ${ARGN})
+  if(NOT L_DIR OR NOT L_VERSION)
+    message(FATAL_ERROR "ostrel_library(${name}) needs DIR and VERSION")
+  endif()
+  set(tgt ostrel_${L_DIR})
+
+  set(sources ${L_SOURCES})
+  foreach(src IN LISTS L_EUCKR_SOURCES)
+    get_filename_component(base ${src} NAME)
+    set(out ${CMAKE_CURRENT_BINARY_DIR}/euckr/${base})
+    add_custom_command(OUTPUT ${out}
+      COMMAND ${Python3_EXECUTABLE} ${OSTREL_EUCKR_TOOL} ${CMAKE_CURRENT_SOURCE_DIR}/${src} ${out}
+      DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${src} ${OSTREL_EUCKR_TOOL}
+      COMMENT "EUC-KR texts of ${src}")
+    list(APPEND sources ${out})
+  endforeach()
+
+  add_library(${tgt} SHARED ${sources} ${L_HEADERS})
+  add_library(Ostrel::${name} ALIAS ${tgt})
+  string(REGEX MATCH "^[0-9]+" major ${L_VERSION})
+  set_target_properties(${tgt} PROPERTIES
+    OUTPUT_NAME Ostrel${name}
+    VERSION ${L_VERSION}
+    SOVERSION ${major}
+    EXPORT_NAME ${name}
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+  target_include_directories(${tgt} PUBLIC
+    $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
+    $<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/ostrel>)
+  target_compile_definitions(${tgt} PRIVATE OSTREL_BUILDING_LIBRARY _GNU_SOURCE)
+  target_link_libraries(${tgt} PRIVATE ostrel_common Threads::Threads)
+  if(NOT OSTREL_BUILD_FUZZ)  # clang links the sanitizer runtime into executables only
+    target_link_options(${tgt} PRIVATE -Wl,--no-undefined)
+  endif()
+
+  set(requires "")
+  foreach(dep IN LISTS L_LINKS)
+    target_link_libraries(${tgt} PUBLIC ostrel_${dep})
+    get_target_property(depname ostrel_${dep} OUTPUT_NAME)
+    list(APPEND requires ${depname})
+  endforeach()
+  if(L_PRIVATE_LINKS)
+    target_link_libraries(${tgt} PRIVATE ${L_PRIVATE_LINKS})
+  endif()
+
+  set(pub ${L_HEADERS})
+  list(TRANSFORM pub PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  foreach(h IN LISTS L_GENERATED_HEADERS)
+    list(APPEND pub ${CMAKE_CURRENT_BINARY_DIR}/${h})
+  endforeach()
+  install(TARGETS ${tgt} EXPORT OstrelTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel)
+  install(FILES ${pub} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel)
+
+  list(JOIN requires ", " OSTREL_PC_REQUIRES)
+  set(OSTREL_PC_NAME Ostrel${name})
+  set(OSTREL_PC_VERSION ${L_VERSION})
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/ostrel.pc.in
+    ${CMAKE_BINARY_DIR}/pkgconfig/Ostrel${name}.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/Ostrel${name}.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+  if(OSTREL_BUILD_TESTS AND L_TESTS)
+    set(labels unit)
+    if(L_TEST_LABELS)
+      set(labels ${L_TEST_LABELS})
+    endif()
+    ostrel_test(test_${L_DIR} SOURCES ${L_TESTS} LINKS ${tgt} ${L_TEST_LINKS}
+      LABELS ${labels} ENV ${L_TEST_ENV})
+  endif()
+  if(OSTREL_BUILD_BENCH AND L_BENCHES)
+    ostrel_bench(bench_${L_DIR} SOURCES ${L_BENCHES} LINKS ${tgt} ${L_BENCH_LINKS})
+  endif()
+  if(OSTREL_BUILD_FUZZ AND L_FUZZERS)
+    foreach(f IN LISTS L_FUZZERS)
+      string(REPLACE "=" ";" parts ${f})
+      list(GET parts 0 fname)
+      list(GET parts 1 fsrc)
+      ostrel_fuzzer(${fname} SOURCES ${fsrc} LINKS ${tgt}
+        CORPUS ${L_FUZZ_CORPUS} SECONDS ${L_FUZZ_SECONDS})
+    endforeach()
+  endif()
+endfunction()
+
+# A GoogleTest executable; every test runs from the project root so that ../shared/ resolves.
+function(ostrel_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LINKS;LABELS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LINKS} ostrel_common GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE _GNU_SOURCE
+    OSTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" OSTREL_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  gtest_discover_tests(${name}
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "${T_ENV}" TIMEOUT 600)
+endfunction()
+
+# A Google Benchmark program with its OpenSSL baseline; ctest runs it once, briefly, so it keeps working.
+function(ostrel_bench name)
+  cmake_parse_arguments(B "" "" "SOURCES;LINKS" ${ARGN})
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LINKS} ostrel_common benchmark::benchmark Threads::Threads)
+  target_compile_definitions(${name} PRIVATE _GNU_SOURCE OSTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  if(OSTREL_BUILD_TESTS)
+    add_test(NAME ${name}.smoke COMMAND ${name} --benchmark_min_time=0.001
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+    set_tests_properties(${name}.smoke PROPERTIES LABELS bench TIMEOUT 600)
+  endif()
+endfunction()
+
+# A libFuzzer target; a manifest beside it tells the CI smoke run its seeds and time.
+function(ostrel_fuzzer name)
+  cmake_parse_arguments(F "" "SECONDS" "SOURCES;LINKS;CORPUS" ${ARGN})
+  if(NOT F_SECONDS)
+    set(F_SECONDS 10)
+  endif()
+  add_executable(fuzz_${name} ${F_SOURCES})
+  target_link_libraries(fuzz_${name} PRIVATE ${F_LINKS} ostrel_common)
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(fuzz_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  list(TRANSFORM F_CORPUS PREPEND "${PROJECT_SOURCE_DIR}/" REGEX "^[^/]")
+  list(JOIN F_CORPUS " " corpus)
+  file(WRITE ${CMAKE_BINARY_DIR}/fuzz/fuzz_${name}.run "${F_SECONDS} ${corpus}\n")
+endfunction()
+
+# A program installed to bin/.
+function(ostrel_tool name)
+  cmake_parse_arguments(P "" "" "SOURCES;LINKS" ${ARGN})
+  add_executable(${name} ${P_SOURCES})
+  target_link_libraries(${name} PRIVATE ${P_LINKS} ostrel_common Threads::Threads)
+  target_compile_definitions(${name} PRIVATE _GNU_SOURCE)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin
+    INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()
+
+function(ostrel_install_package)
+  include(CMakePackageConfigHelpers)
+  install(EXPORT OstrelTargets NAMESPACE Ostrel:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ostrel)
+  configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/OstrelConfig.cmake.in
+    ${CMAKE_BINARY_DIR}/OstrelConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ostrel)
+  write_basic_package_version_file(${CMAKE_BINARY_DIR}/OstrelConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+  install(FILES ${CMAKE_BINARY_DIR}/OstrelConfig.cmake ${CMAKE_BINARY_DIR}/OstrelConfigVersion.cmake
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ostrel)
+endfunction()

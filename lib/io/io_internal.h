@@ -1,0 +1,23 @@
+// Private declarations shared by the I/O core's modules.
+#pragma once
+
+#include "suite_io.h"
+
+#define OSTREL_REASON_FN QRT_IO_GetErrorReason
+#include "ostrel/trace.hpp"
+
+namespace ostrel::io {
+
+// Restores errno on scope exit, so trace records written on a failure path do not clobber the
+// errno the caller branches on.
+class ErrnoKeeper {
+  public:
+    ErrnoKeeper() : saved_(errno) {}
+    ~ErrnoKeeper() { errno = saved_; }
+    void update() { saved_ = errno; }
+
+  private:
+    int saved_;
+};
+
+}  // namespace ostrel::io

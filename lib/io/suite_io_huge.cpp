@@ -9,15 +9,26 @@ namespace {
 constexpr char kLower[] = "0123456789abcdef";
 constexpr char kUpper[] = "0123456789ABCDEF";
 
+// Two hex digits per byte value, so the conversion loop does one table load per byte.
+struct PairTable {
+    char pairs[256][2];
+    constexpr explicit PairTable(const char *digits) : pairs() {
+        for (int b = 0; b < 256; ++b) {
+            pairs[b][0] = digits[b >> 4];
+            pairs[b][1] = digits[b & 15];
+        }
+    }
+};
+constexpr PairTable kLowerPairs(kLower);
+constexpr PairTable kUpperPairs(kUpper);
+
 int hex_of(const unsigned char *data, int len, char **out, const char *digits) {
     if (!out || (len > 0 && !data)) return QRT_IO_INVALID_INPUT;
     size_t n = len > 0 ? static_cast<size_t>(len) : 0;
     auto *s = static_cast<char *>(QRT_malloc(2 * n + 1));
     if (!s) return QRT_IO_MALLOC_FAILED;
-    for (size_t i = 0; i < n; ++i) {
-        s[2 * i] = digits[data[i] >> 4];
-        s[2 * i + 1] = digits[data[i] & 15];
-    }
+    const PairTable &table = digits == kUpper ? kUpperPairs : kLowerPairs;
+    for (size_t i = 0; i < n; ++i) std::memcpy(s + 2 * i, table.pairs[data[i]], 2);
     s[2 * n] = '\0';
     *out = s;
     return 0;

@@ -99,8 +99,10 @@ int collect_line(FILE *file, char **line) {
             int next = getc(file);
             if (next == '\r') {
                 int after = getc(file);
-                if (after == '\n') next = '\n';
-                else if (after != EOF) ungetc(after, file);
+                if (after == '\n')
+                    next = '\n';
+                else if (after != EOF)
+                    ungetc(after, file);
             }
             if (next == '\n') {
                 fits = buf.add(' ');  // a continued line: the line feed becomes a space

@@ -70,23 +70,34 @@ TEST(Config, FormatRules) {
         int code;
         Entries want;
     } cases[] = {
-        {"words, a quoted pair, a comment", "Server host1 \"two words\" # the main host\n", 0,
+        {"words, a quoted pair, a comment",
+         "Server host1 \"two words\" # the main host\n",
+         0,
          {{"Server", {"host1", "two words"}}}},
         {"a key on two lines", "Server a\nOther b\nServer c\n", QRT_CONFIG_DUPLICATE_KEY, {}},
-        {"a continued line", "Ports 80 \\\n   443\t8080\nNext x\n", 0,
+        {"a continued line",
+         "Ports 80 \\\n   443\t8080\nNext x\n",
+         0,
          {{"Ports", {"80", "443", "8080"}}, {"Next", {"x"}}}},
         {"only comments", "# one\n\n   # two\n\t\n#", 0, {}},
-        {"a key without values, last line without a line feed", "Empty\nLast v", 0,
-         {{"Empty", {}}, {"Last", {"v"}}}},
-        {"backslashes inside quotes are dropped", "Path \"C:\\dir\\x y\" \"q\\\"r\"\n", 0,
+        {"a key without values, last line without a line feed", "Empty\nLast v", 0, {{"Empty", {}}, {"Last", {"v"}}}},
+        {"backslashes inside quotes are dropped",
+         "Path \"C:\\dir\\x y\" \"q\\\"r\"\n",
+         0,
          {{"Path", {"C:dirx y", "q", "r\""}}}},
-        {"a backslash elsewhere stays with the next character", "K a\\ b c\\#d e\\\\f\n", 0,
+        {"a backslash elsewhere stays with the next character",
+         "K a\\ b c\\#d e\\\\f\n",
+         0,
          {{"K", {"a\\ b", "c\\#d", "e\\\\f"}}}},
         {"a comment ends the line, the next line is a new key", "A 1 #x y\nB 2\n", 0, {{"A", {"1"}}, {"B", {"2"}}}},
-        {"CRLF lines and a continued CRLF line", "A 1\r\nB \"x y\" \\\r\n  z\r\n", 0,
+        {"CRLF lines and a continued CRLF line",
+         "A 1\r\nB \"x y\" \\\r\n  z\r\n",
+         0,
          {{"A", {"1"}}, {"B", {"x y", "z"}}}},
         {"empty, glued and unterminated quotes", "Q \"\" \"x\"y \"open end\n", 0, {{"Q", {"", "x", "y", "open end"}}}},
-        {"a quoted key, case-sensitive keys", "\"my key\" 1\nkey 2\nKEY 3\n", 0,
+        {"a quoted key, case-sensitive keys",
+         "\"my key\" 1\nkey 2\nKEY 3\n",
+         0,
          {{"my key", {"1"}}, {"key", {"2"}}, {"KEY", {"3"}}}},
         {"a backslash at the end of the file", "A x\\", 0, {{"A", {"x\\"}}}},
         {"tokens of 128 characters", k128 + " " + v128 + "\n", 0, {{k128, {v128}}}},
@@ -94,8 +105,10 @@ TEST(Config, FormatRules) {
         {"a quoted key of 129 characters", "\"" + k128 + "k\" v\n", QRT_CONFIG_TOO_LONG, {}},
         {"a line of 1024 characters", line1024 + "\n", 0, {{"L", values}}},
         {"a line of 1025 characters", line1024 + "y\n", QRT_CONFIG_TOO_LONG, {}},
-        {"continuation past 1024 characters", "L " + std::string(100, 'a') + " \\\n" + std::string(1000, 'b') + "\n",
-         QRT_CONFIG_TOO_LONG, {}},
+        {"continuation past 1024 characters",
+         "L " + std::string(100, 'a') + " \\\n" + std::string(1000, 'b') + "\n",
+         QRT_CONFIG_TOO_LONG,
+         {}},
     };
     TempDir dir;
     QRT_Trace_Initialize();
@@ -167,7 +180,8 @@ TEST(Config, TenThousandKeysAreReadAndFound) {
     for (int i = 0; i < 10000; i += 37) {
         std::string key = "key" + std::to_string(i);
         ASSERT_STREQ(QRT_GetConfValue(r.list, key.c_str()), ("v" + std::to_string(i)).c_str());
-        ZQ_VALUE_LIST *second = QRT_NextValueElement(QRT_FirstValueElement(QRT_SearchKeyFromEnvList(r.list, key.c_str())));
+        ZQ_VALUE_LIST *second =
+            QRT_NextValueElement(QRT_FirstValueElement(QRT_SearchKeyFromEnvList(r.list, key.c_str())));
         ASSERT_STREQ(QRT_GetEnvValue(second), ("w " + std::to_string(i)).c_str());
     }
     EXPECT_EQ(QRT_GetConfValue(r.list, "key10000"), nullptr);

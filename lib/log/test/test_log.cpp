@@ -159,15 +159,16 @@ TEST(Log, AMessageLongerThanTheBufferIsCut) {
 TEST(Log, HexDumps) {
     set_clock(2024, 3, 5, 10, 11, 12);
     to_stdout("1");
-    const unsigned char twenty[20] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9',
+    const unsigned char twenty[20] = {'0', '1', '2', '3', '4', '5', '6',  '7',  '8', '9',
                                       'A', 'B', 'C', 'D', 'E', 'F', 0x00, 0x7f, 'z', 0x1f};
     testing::internal::CaptureStdout();
     ASSERT_EQ(QRT_LOG_Bin("d.c", 3, 0, twenty, 20), 0);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "10:11:12 " + ids() + " [d.c,line:3] [length: 20]\n"
-                   "=============================[CONTENTS]==================================\n"
-                   "0000 - 30:31:32:33:34:35:36:37:38:39:41:42:43:44:45:46:   0123456789ABCDEF\n"
-                   "0010 - 00:7f:7a:1f:                                                   ..z.\n");
+    EXPECT_EQ(out, "10:11:12 " + ids() +
+                       " [d.c,line:3] [length: 20]\n"
+                       "=============================[CONTENTS]==================================\n"
+                       "0000 - 30:31:32:33:34:35:36:37:38:39:41:42:43:44:45:46:   0123456789ABCDEF\n"
+                       "0010 - 00:7f:7a:1f:                                                   ..z.\n");
 
     // Length 0 or less gives the header alone, and so does an empty BIN.
     BIN empty{0, nullptr};

@@ -50,6 +50,17 @@ long env_number(const char *name) {
 
 bool wanted(int level) { return level < env_number("ZQ_LOG_LEVEL"); }
 
+// Keeps ZQ_LOG_DIR, when set, for this and later calls. False when it does not fit the
+// directory buffer: a cut path would name another directory, so such a call writes no file.
+bool keep_dir() {
+    const char *dir = getenv("ZQ_LOG_DIR");
+    if (!dir) return true;
+    size_t n = strlen(dir);
+    if (n >= kDirBuffer) return false;
+    memcpy(g_dir, dir, n + 1);
+    return true;
+}
+
 struct Stamp {
     struct tm tm;
     int pid;
@@ -70,15 +81,10 @@ Stamp now() {
 // Where this call's output goes: standard output, or the day's file opened for appending.
 class Sink {
   public:
-    // Picks the target from the environment. False when the file cannot be opened, or when
-    // ZQ_LOG_DIR does not fit the directory buffer (a cut path would name another directory).
-    bool open(const struct tm &date) {
+    // Picks the target from the environment; false when the file cannot be opened.
+    bool open(const struct tm &date, bool dir_ok) {
         if (env_number("ZQ_LOG_FILE_BASE") == 0) return true;
-        if (const char *dir = getenv("ZQ_LOG_DIR")) {
-            size_t n = strlen(dir);
-            if (n >= kDirBuffer) return false;
-            memcpy(g_dir, dir, n + 1);
-        }
+        if (!dir_ok) return false;
         char path[kDirBuffer + 32];
         int y = date.tm_year + 1900, m = date.tm_mon + 1, d = date.tm_mday;
         if (g_dir[0])
@@ -194,10 +200,11 @@ extern "C" {
 QRT_API int QRT_LOG_Msg(const char *file, int line, int level, const char *format, ...) {
     if (!format) return QRT_LOG_INVALID_INPUT;
     Locked lock;
+    bool dir_ok = keep_dir();
     if (!wanted(level)) return 0;
     Stamp s = now();
     Sink out;
-    if (!out.open(s.tm)) return QRT_LOG_OPEN_FAILED;
+    if (!out.open(s.tm, dir_ok)) return QRT_LOG_OPEN_FAILED;
     va_list ap;
     va_start(ap, format);
     // A message longer than the buffer is cut, never written past it.
@@ -213,10 +220,11 @@ QRT_API int QRT_LOG_Msg(const char *file, int line, int level, const char *forma
 QRT_API int QRT_LOG_Bin(const char *file, int line, int level, const unsigned char *data, int length) {
     if (!data) return QRT_LOG_INVALID_INPUT;
     Locked lock;
+    bool dir_ok = keep_dir();
     if (!wanted(level)) return 0;
     Stamp s = now();
     Sink out;
-    if (!out.open(s.tm)) return 0;
+    if (!out.open(s.tm, dir_ok)) return 0;
     put_header(out, s, file, line);
     out.printf("[length: %d]\n", length);
     out.put("=============================[CONTENTS]==================================\n");

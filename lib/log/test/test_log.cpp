@@ -97,13 +97,19 @@ TEST(Log, DailyFileNamesAndTheKeptDirectory) {
     ASSERT_EQ(QRT_LOG_Msg("m.c", 1, 0, "first"), 0);
     EXPECT_EQ(read_file(dir / "20240305.log"), "23:59:58 " + ids() + " [m.c,line:1] first\n");
 
-    // The next day goes to the next file; the directory stays after the variable is removed,
-    // and an existing file is appended to.
+    // The next day goes to the next file; the directory stays after the variable is removed
+    // (also when it was last seen by a call that wrote nothing), and an existing file is
+    // appended to.
+    TempDir other;
+    setenv("ZQ_LOG_DIR", other.path().c_str(), 1);
+    setenv("ZQ_LOG_LEVEL", "0", 1);
+    ASSERT_EQ(QRT_LOG_Msg("m.c", 1, 0, "filtered"), 0);
+    setenv("ZQ_LOG_LEVEL", "9", 1);
     set_clock(2024, 3, 6, 0, 0, 1);
     unsetenv("ZQ_LOG_DIR");
     ASSERT_EQ(QRT_LOG_Msg("m.c", 2, 0, "second"), 0);
     ASSERT_EQ(QRT_LOG_Msg("m.c", 3, 0, "third"), 0);
-    auto lines = lines_of(read_file(dir / "20240306.log"));
+    auto lines = lines_of(read_file(other / "20240306.log"));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "00:00:01 " + ids() + " [m.c,line:3] third");
 
@@ -112,6 +118,7 @@ TEST(Log, DailyFileNamesAndTheKeptDirectory) {
     EXPECT_EQ(QRT_LOG_Msg("m.c", 4, 0, "lost"), QRT_LOG_OPEN_FAILED);
     EXPECT_EQ(QRT_LOG_Bin("m.c", 5, 0, reinterpret_cast<const unsigned char *>("ab"), 2), 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "20240306.log"));
 
     // A directory name that does not fit is refused rather than cut to another directory's name.
     std::string shorter = dir / std::string(200, 'd');

@@ -1,5 +1,6 @@
 // Base64 in one line (block) or in lines of 64 characters, and the matching decoders.
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "codec_internal.h"
@@ -38,21 +39,42 @@ constexpr auto kClass = make_classes();
 
 inline unsigned char cls(char c) { return kClass[static_cast<unsigned char>(c) & 0x7F]; }
 
+// The digit of every byte placed at its position k (0-3) in a 24-bit group; anything that is not
+// a digit (or "=") sets bits above the group.
+constexpr std::array<std::array<uint32_t, 256>, 4> make_digits() {
+    std::array<std::array<uint32_t, 256>, 4> t{};
+    for (unsigned k = 0; k < 4; ++k)
+        for (unsigned c = 0; c < 256; ++c) {
+            unsigned v = kClass[c & 0x7F];
+            t[k][c] = v & 0x80 ? 0xFF000000u : v << (18 - 6 * k);
+        }
+    return t;
+}
+constexpr auto kDigits = make_digits();
+
 // Blanks, CR, LF and "-" surround the text but do not belong to it.
 inline bool outside_text(char c) { return (cls(c) | 0x13) == 0xF3; }
 
 }  // namespace
 
+// Two characters for every 12 bits: one look-up per half of a 3-byte group.
+constexpr std::array<char, 2 * 4096> make_pairs() {
+    std::array<char, 2 * 4096> t{};
+    for (size_t i = 0; i < 4096; ++i) {
+        t[2 * i] = kAlphabet[i >> 6];
+        t[2 * i + 1] = kAlphabet[i & 63];
+    }
+    return t;
+}
+constexpr auto kPairs = make_pairs();
+
 size_t encode_block(char *out, const unsigned char *in, size_t n) {
     char *o = out;
     size_t i = 0;
-    for (; i + 3 <= n; i += 3) {
+    for (; i + 3 <= n; i += 3, o += 4) {
         unsigned v = (unsigned{in[i]} << 16) | (unsigned{in[i + 1]} << 8) | in[i + 2];
-        o[0] = kAlphabet[v >> 18];
-        o[1] = kAlphabet[(v >> 12) & 63];
-        o[2] = kAlphabet[(v >> 6) & 63];
-        o[3] = kAlphabet[v & 63];
-        o += 4;
+        std::memcpy(o, &kPairs[2 * (v >> 12)], 2);
+        std::memcpy(o + 2, &kPairs[2 * (v & 0xFFF)], 2);
     }
     if (size_t rest = n - i) {
         unsigned v = unsigned{in[i]} << 16;
@@ -76,18 +98,18 @@ long decode_block(unsigned char *out, size_t cap, const char *text, size_t len) 
     size_t groups = len / 4;
     if (groups * 3 > cap) return -1;
     unsigned char *o = out;
-    for (size_t g = 0; g < groups; ++g, text += 4, o += 3) {
-        unsigned a = cls(text[0]), b = cls(text[1]), c = cls(text[2]), d = cls(text[3]);
-        if ((a | b | c | d) & 0x80) return -1;
-        unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
+    const auto *t = reinterpret_cast<const unsigned char *>(text);
+    for (size_t g = 0; g < groups; ++g, t += 4, o += 3) {
+        uint32_t v = kDigits[0][t[0]] | kDigits[1][t[1]] | kDigits[2][t[2]] | kDigits[3][t[3]];
+        if (v >> 24) return -1;
         o[0] = static_cast<unsigned char>(v >> 16);
         o[1] = static_cast<unsigned char>(v >> 8);
         o[2] = static_cast<unsigned char>(v);
     }
     long count = static_cast<long>(groups * 3);
-    if (len > 0 && text[-1] == '=') {
+    if (len > 0 && text[len - 1] == '=') {
         --count;
-        if (len > 1 && text[-2] == '=') --count;
+        if (len > 1 && text[len - 2] == '=') --count;
     }
     return count;
 }

@@ -18,7 +18,7 @@ constexpr unsigned char kCr = 0xF1;       // carriage return
 constexpr unsigned char kEod = 0xF2;      // "-", end of data
 constexpr unsigned char kInvalid = 0xFF;  // anything else
 
-constexpr size_t kLineBytes = 48;    // bytes per line of QRT_Base64_Encode (64 characters)
+constexpr size_t kLineBytes = 48;     // bytes per line of QRT_Base64_Encode (64 characters)
 constexpr size_t kMaxLineChars = 80;  // longest line QRT_Base64_Decode accepts, with its LF
 
 // Indexed by a character's low 7 bits, so a byte with its top bit set is read as the byte

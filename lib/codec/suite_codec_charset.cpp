@@ -19,7 +19,7 @@ struct UniIndex {
 constexpr uint16_t kNone = 0xFFFD;  // no character at this code
 
 struct Set94 {
-    const uint16_t *const *to_uni;   // 94 rows of 94 code points, nullptr for empty rows
+    const uint16_t *const *to_uni;    // 94 rows of 94 code points, nullptr for empty rows
     const UniIndex *const *uni2indx;  // 256 pages of 16 entries, nullptr for empty pages
     const uint16_t *codes;            // row << 8 | column, in code-point order
 };

@@ -88,14 +88,14 @@ TEST(CodecBase64, BlockDecodingEdgeCases) {
     const Case cases[] = {
         {"YWI=", 0, "6162"},
         {"YQ==", 0, "61"},
-        {"YWI", -1, ""},                // not a multiple of 4
-        {"  YWJj\r\n", 0, "616263"},    // leading blanks, trailing CR LF
-        {"\tYWJj -", 0, "616263"},      // trailing blank and end-of-data mark
-        {"YWJj\nYWJj", -1, ""},         // a line break inside the text
+        {"YWI", -1, ""},              // not a multiple of 4
+        {"  YWJj\r\n", 0, "616263"},  // leading blanks, trailing CR LF
+        {"\tYWJj -", 0, "616263"},    // trailing blank and end-of-data mark
+        {"YWJj\nYWJj", -1, ""},       // a line break inside the text
         {"YW*j", -1, ""},
         {"", 0, ""},
-        {"   ", 0, ""},                 // blanks only: all skipped
-        {"\r\n", -1, ""},              // nothing is dropped below 4 characters
+        {"   ", 0, ""},    // blanks only: all skipped
+        {"\r\n", -1, ""},  // nothing is dropped below 4 characters
         {"AAAA", 0, "000000"},
         {"////", 0, "ffffff"},
     };
@@ -132,11 +132,11 @@ TEST(CodecBase64, LineDecodingRules) {
     const std::string line76 = std::string(76, 'A') + "\r\n";  // 78 characters with CR LF
     const Case cases[] = {
         {"YWJj\r\nYWI=\r\n", 0, "abcab"},
-        {"YWJj\nYWI=", -1, ""},                       // the last line lacks its line feed
-        {std::string(80, 'A') + "\n", -1, ""},         // 81 characters with the line feed
+        {"YWJj\nYWI=", -1, ""},                 // the last line lacks its line feed
+        {std::string(80, 'A') + "\n", -1, ""},  // 81 characters with the line feed
         {std::string(76, 'A') + "\r\n\n", 0, std::string(57, '\0')},
         {line76 + "\r\n" + "\n" + "YQ==\n", 0, std::string(57, '\0') + "a"},  // short lines skipped
-        {"abc\n", 0, ""},                              // 4 characters: skipped
+        {"abc\n", 0, ""},                                                     // 4 characters: skipped
         {"YW*j\n", -1, ""},
         {"", 0, ""},
     };
@@ -248,7 +248,8 @@ TEST(CodecFrame, VersionErrorTextsAndNoTrace) {
     EXPECT_STREQ(QRT_Codec_GetErrorReason(3020, 1), "bad hexa string");
     EXPECT_STREQ(QRT_GetErrReasonCodec(3003, 1), "malloc failed");
     // "함수 인자가 NULL 입니다." in EUC-KR.
-    EXPECT_STREQ(QRT_Codec_GetErrorReason(3001, 0), "\xC7\xD4\xBC\xF6 \xC0\xCE\xC0\xDA\xB0\xA1 NULL \xC0\xD4\xB4\xCF\xB4\xD9.");
+    EXPECT_STREQ(QRT_Codec_GetErrorReason(3001, 0),
+                 "\xC7\xD4\xBC\xF6 \xC0\xCE\xC0\xDA\xB0\xA1 NULL \xC0\xD4\xB4\xCF\xB4\xD9.");
     EXPECT_STREQ(QRT_Codec_GetErrorReason(3010, 1), "");
     EXPECT_STREQ(QRT_Codec_GetErrorReason(-1, 1), "");
     EXPECT_STREQ(QRT_Codec_GetErrorReason(3001, 2), "");

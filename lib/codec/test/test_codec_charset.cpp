@@ -31,7 +31,7 @@ constexpr Codec kCodecs[] = {{"euc_kr", "ko_KR-euc", "ko_KR-UTF-8"},
 // What python's codecs make of every candidate code (see charset_reference.py), read once.
 struct Reference {
     std::map<std::string, std::vector<std::pair<std::string, long>>> decoded;  // codec -> (bytes, cp or -1)
-    std::map<std::string, std::map<long, std::string>> encoded;               // codec -> cp -> bytes
+    std::map<std::string, std::map<long, std::string>> encoded;                // codec -> cp -> bytes
 };
 
 const Reference &reference() {
@@ -39,7 +39,8 @@ const Reference &reference() {
         Reference r;
         const char *py = std::getenv("OSTREL_PYTHON");
         std::string text;
-        int st = ostrel::test::run(std::string(py && *py ? py : "python3") + " lib/codec/test/charset_reference.py", &text);
+        int st =
+            ostrel::test::run(std::string(py && *py ? py : "python3") + " lib/codec/test/charset_reference.py", &text);
         if (st != 0) throw std::runtime_error("charset_reference.py failed");
         std::istringstream in(text);
         std::string kind, codec, a, b;
@@ -125,7 +126,8 @@ TEST(CodecCharset, EveryCodeAgreesWithTheSourceAndRoundTrips) {
         if (std::strcmp(c.python, "euc_jp") == 0)
             EXPECT_EQ(back_differs, std::vector<std::string>{"8fa2b7->7e"});
         else
-            EXPECT_TRUE(back_differs.empty()) << back_differs.size() << " codes do not come back, first " << back_differs[0];
+            EXPECT_TRUE(back_differs.empty())
+                << back_differs.size() << " codes do not come back, first " << back_differs[0];
         EXPECT_EQ(kept_bytes + back_differs.size(), mapped);
     }
     // Table sizes of the published standards: KS X 1001:1998 (with the euro and registered
@@ -176,15 +178,15 @@ TEST(CodecCharset, ConvertersReturnConventions) {
         ucs4_t wc;
     };
     const Dec decoders[] = {
-        {utf8_mbtowc, "\xEA\xB0", -2, 0},              // ends inside the character
-        {utf8_mbtowc, "\xEA\x41", -1, 0},              // not a continuation byte
-        {utf8_mbtowc, "\xC1\xBF", -1, 0},              // overlong lead
-        {utf8_mbtowc, "\xE0\x9F\xBF", -1, 0},          // overlong three-byte form
-        {utf8_mbtowc, "\xF0\x8F\xBF\xBF", -1, 0},      // overlong four-byte form
-        {utf8_mbtowc, "\x80", -1, 0},                  // continuation byte as lead
+        {utf8_mbtowc, "\xEA\xB0", -2, 0},          // ends inside the character
+        {utf8_mbtowc, "\xEA\x41", -1, 0},          // not a continuation byte
+        {utf8_mbtowc, "\xC1\xBF", -1, 0},          // overlong lead
+        {utf8_mbtowc, "\xE0\x9F\xBF", -1, 0},      // overlong three-byte form
+        {utf8_mbtowc, "\xF0\x8F\xBF\xBF", -1, 0},  // overlong four-byte form
+        {utf8_mbtowc, "\x80", -1, 0},              // continuation byte as lead
         {utf8_mbtowc, "\xFE", -1, 0},
         {utf8_mbtowc, "\xF0\x9F\x98\x80", 4, 0x1F600},
-        {utf8_mbtowc, "\xF8\x88\x80\x80\x80", 5, 0x200000},      // RFC 2279 five-byte form
+        {utf8_mbtowc, "\xF8\x88\x80\x80\x80", 5, 0x200000},        // RFC 2279 five-byte form
         {utf8_mbtowc, "\xFD\xBF\xBF\xBF\xBF\xBF", 6, 0x7FFFFFFF},  // and six-byte form
         {euc_kr_mbtowc, "\xB0", -2, 0},
         {euc_kr_mbtowc, "\xB0\x41", -1, 0},
@@ -250,8 +252,9 @@ TEST(CodecCharset, DriverPairsLimitsAndFailures) {
     EXPECT_EQ(out, "\xB0\xA1");
 
     const std::string ascii = "Hello, World! ~\\ 0123 {}";
-    const char *pairs[][2] = {{"ko_KR-UTF-8", "ko_KR-euc"}, {"ko_KR-euc", "ko_KR-UTF-8"}, {"ja_JP-UTF-8", "ja_JP-EUC"},
-                              {"ja_JP-EUC", "ja_JP-UTF-8"}, {"ja_JP-UTF-8", "ja_JP-SJIS"}, {"ja_JP-SJIS", "ja_JP-UTF-8"}};
+    const char *pairs[][2] = {{"ko_KR-UTF-8", "ko_KR-euc"},  {"ko_KR-euc", "ko_KR-UTF-8"},
+                              {"ja_JP-UTF-8", "ja_JP-EUC"},  {"ja_JP-EUC", "ja_JP-UTF-8"},
+                              {"ja_JP-UTF-8", "ja_JP-SJIS"}, {"ja_JP-SJIS", "ja_JP-UTF-8"}};
     for (auto &p : pairs) {
         ASSERT_EQ(convert(ascii, p[0], p[1], &out), 0) << p[1] << " -> " << p[0];
         EXPECT_EQ(out, ascii);
@@ -264,10 +267,10 @@ TEST(CodecCharset, DriverPairsLimitsAndFailures) {
         const char *to, *from;
     };
     const Bad bad[] = {
-        {"ab\xB0", "ko_KR-UTF-8", "ko_KR-euc"},                // lone lead byte at the end
-        {"\xF0\x9F\x98\x80", "ko_KR-euc", "ko_KR-UTF-8"},      // above U+FFFF
+        {"ab\xB0", "ko_KR-UTF-8", "ko_KR-euc"},            // lone lead byte at the end
+        {"\xF0\x9F\x98\x80", "ko_KR-euc", "ko_KR-UTF-8"},  // above U+FFFF
         {"\xF0\x9F\x98\x80", "ja_JP-EUC", "ja_JP-UTF-8"},
-        {"\xEA\xB0\x82", "ko_KR-euc", "ko_KR-UTF-8"},          // U+AC02 has no EUC-KR code
+        {"\xEA\xB0\x82", "ko_KR-euc", "ko_KR-UTF-8"},  // U+AC02 has no EUC-KR code
         {"\x8F\xB0", "ja_JP-UTF-8", "ja_JP-EUC"},
         {"\xB1", "ja_JP-UTF-8", "ja_JP-SJIS"},  // 1 byte to 3: beyond the 2n+1 buffer
     };

@@ -76,8 +76,14 @@ int evp_setup(EVP_CIPHER_CTX *c, const EVP_CIPHER *cipher, int enc, int alg, con
     if (variable_key(alg)) params[n++] = OSSL_PARAM_construct_size_t(OSSL_CIPHER_PARAM_KEYLEN, &kl);
     if (alg == WJ_CIPHER_RC2) params[n++] = OSSL_PARAM_construct_uint(OSSL_CIPHER_PARAM_RC2_KEYBITS, &bits);
     params[n] = OSSL_PARAM_construct_end();
-    if (!EVP_CipherInit_ex2(c, cipher, nullptr, nullptr, enc, params)) return WJ_ERR_INTERNAL;
-    if (!EVP_CipherInit_ex2(c, nullptr, key, iv, enc, nullptr)) return WJ_ERR_INTERNAL;
+    if (n == 0) {
+        // Fixed key length: one call sets cipher, key and IV.
+        if (!EVP_CipherInit_ex2(c, cipher, key, iv, enc, nullptr)) return WJ_ERR_INTERNAL;
+    } else {
+        // The key length must be known before the key is set.
+        if (!EVP_CipherInit_ex2(c, cipher, nullptr, nullptr, enc, params)) return WJ_ERR_INTERNAL;
+        if (!EVP_CipherInit_ex2(c, nullptr, key, iv, enc, nullptr)) return WJ_ERR_INTERNAL;
+    }
     EVP_CIPHER_CTX_set_padding(c, 0);
     return 0;
 }

@@ -47,8 +47,11 @@ class FetchCache {
     template <class Fetch>
     T *get(const char *name, Fetch fetch) {
         size_t n = count_.load(std::memory_order_acquire);
+        // Names come from constant tables, so the same pointer is the usual hit.
         for (size_t i = 0; i < n; ++i)
-            if (names_[i] == name || std::strcmp(names_[i], name) == 0) return items_[i];
+            if (names_[i] == name) return items_[i];
+        for (size_t i = 0; i < n; ++i)
+            if (std::strcmp(names_[i], name) == 0) return items_[i];
         std::lock_guard<std::mutex> lock(mu_);
         n = count_.load(std::memory_order_relaxed);
         for (size_t i = 0; i < n; ++i)
@@ -257,6 +260,7 @@ QRT_API int WJC_ChangeState(int state) {
     if (state != WJC_STATE_LOADED && state != WJC_STATE_OPERATING && state != WJC_STATE_OPERATING_NO_SELFTEST &&
         state != WJC_STATE_ERROR)
         return WJ_ERR_BAD_ARGUMENT;
+    if (g_state.load(std::memory_order_acquire) == state) return 0;  // the provider asks on every call
     std::lock_guard<std::mutex> lock(g_state_mu);
     int cur = g_state.load();
     if (cur == state) return 0;

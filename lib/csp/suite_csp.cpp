@@ -6,7 +6,11 @@
 
 namespace ostrel::csp {
 
-int state_gate() { return QRT_CSP_ChangeState(WJC_STATE_OPERATING); }
+int state_gate() {
+    int rc = QRT_CSP_ChangeState(WJC_STATE_OPERATING);
+    if (rc < 0) OSTREL_CORE_FAIL("WJC_ChangeState", rc);  // the core's refusal, with its text
+    return rc;
+}
 
 SecretKey::~SecretKey() { wipe(&k, sizeof k); }
 

@@ -193,6 +193,7 @@ QRT_API void QRT_CSP_DestroyCTX(ZQ_CSP_CTX *ctx);
  * Triple DES to 24); keys over 256 bytes and IVs over 32 bytes are rejected (6026, 6024).
  * The cipher parameter is required except for cipher 6.
  */
+/* Init sets ctx empty first without releasing it: reset a record before using it again. */
 QRT_API int QRT_CSP_EncryptInit(ZQ_CSP_CTX *ctx, const BIN *key, int cipherID, const ZQ_CSP_CipherParam *param);
 QRT_API int QRT_CSP_EncryptUpdate(ZQ_CSP_CTX *ctx, BIN *out, const BIN *in);
 QRT_API int QRT_CSP_EncryptFinal(ZQ_CSP_CTX *ctx, BIN *out);
@@ -215,7 +216,8 @@ QRT_API int QRT_CSP_GetHashInfo(ZQ_CSP_HashInfo *info, int hashID);
 
 /* ---- MACs ----------------------------------------------------------------------------- */
 
-/* param: required for MACs 15 (effectiveBits) and 16 (rounds), ignored otherwise. */
+/* param: required for MACs 15 (effectiveBits) and 16 (rounds), ignored otherwise. Keys over 256
+ * bytes are rejected (6026). */
 QRT_API int QRT_CSP_MACInit(ZQ_CSP_CTX *ctx, const BIN *key, int macID, const ZQ_CSP_SuiteParam *param);
 QRT_API int QRT_CSP_MACUpdate(ZQ_CSP_CTX *ctx, const BIN *in);
 QRT_API int QRT_CSP_MACFinal(ZQ_CSP_CTX *ctx, BIN *out);

@@ -93,7 +93,8 @@ int prepare(const char *fn, const BIN *key, int cipher_id, const ZQ_CSP_CipherPa
 int cipher_init(const char *fn, const char *core_fn, bool enc, ZQ_CSP_CTX *ctx, const BIN *key, int cipher_id,
                 const ZQ_CSP_CipherParam *param) {
     if (!ctx || !key) return QRT_CSP_INVALID_INPUT;
-    QRT_CSP_ResetCTX(ctx);  // a reused record must not leak its old core context
+    // The record may be uninitialised: it is set empty, not released (callers reset it first).
+    *ctx = ZQ_CSP_CTX{0, nullptr};
     if (int rc = state_gate()) return OSTREL_FAIL_AS(fn, rc);
     int core = 0;
     SecretKey sk;

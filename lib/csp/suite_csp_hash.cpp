@@ -39,7 +39,8 @@ extern "C" {
 
 QRT_API int QRT_CSP_HashInit(ZQ_CSP_CTX *ctx, int hashID) {
     if (!ctx) return QRT_CSP_INVALID_INPUT;
-    QRT_CSP_ResetCTX(ctx);  // a reused record must not leak its old core context
+    // The record may be uninitialised: it is set empty, not released (callers reset it first).
+    *ctx = ZQ_CSP_CTX{0, nullptr};
     if (int rc = state_gate()) return OSTREL_FAIL(rc);
     const PublicHash *h = find_hash(hashID);
     if (!h) return OSTREL_FAIL(QRT_CSP_UNKNOWN_ID);

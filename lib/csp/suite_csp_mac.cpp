@@ -82,7 +82,8 @@ extern "C" {
 
 QRT_API int QRT_CSP_MACInit(ZQ_CSP_CTX *ctx, const BIN *key, int macID, const ZQ_CSP_SuiteParam *param) {
     if (!ctx || !key) return QRT_CSP_INVALID_INPUT;
-    QRT_CSP_ResetCTX(ctx);  // a reused record must not leak its old core context
+    // The record may be uninitialised: it is set empty, not released (callers reset it first).
+    *ctx = ZQ_CSP_CTX{0, nullptr};
     if (int rc = state_gate()) return OSTREL_FAIL(rc);
     const PublicMac *m = find_mac(macID);
     if (!m) return OSTREL_FAIL(QRT_CSP_UNKNOWN_ID);

@@ -67,7 +67,7 @@ Bytes ref_cbc_mac(const char *ecb, const Bytes &key, Bytes data, size_t block) {
 
 Bytes core_mac(int alg, const Bytes &key, const Bytes &msg, unsigned param = 0) {
     WJ_SECRET_KEY k{};
-    std::memcpy(k.key, key.data(), key.size());
+    if (!key.empty()) std::memcpy(k.key, key.data(), key.size());
     k.keyLength = static_cast<unsigned>(key.size());
     unsigned char out[WJ_MAC_MAX_LENGTH];
     unsigned n = 0;

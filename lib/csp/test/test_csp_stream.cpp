@@ -84,6 +84,7 @@ TEST(CspStream, CiphersAtEverySplit) {
             Bytes got;
             {
                 Out o1, o2, o3;
+                QRT_CSP_ResetCTX(ctx);
                 ASSERT_EQ(QRT_CSP_EncryptInit(ctx, &k, c.id, param), 0);
                 ASSERT_EQ(QRT_CSP_EncryptUpdate(ctx, &o1, &ba), 0);
                 ASSERT_EQ(QRT_CSP_EncryptUpdate(ctx, &o2, &bb), 0);
@@ -97,6 +98,7 @@ TEST(CspStream, CiphersAtEverySplit) {
             BIN bca = view(ca), bcb = view(cb);
             Out d1, d2;
             int pad = -1;
+            QRT_CSP_ResetCTX(ctx);
             ASSERT_EQ(QRT_CSP_DecryptInit(ctx, &k, c.id, param), 0);
             ASSERT_EQ(QRT_CSP_DecryptUpdate(ctx, &d1, &bca), 0);
             ASSERT_EQ(QRT_CSP_DecryptUpdate(ctx, &d2, &bcb), 0);
@@ -123,6 +125,7 @@ TEST(CspStream, HashesAndMacsAtEverySplit) {
             BIN a{static_cast<unsigned>(split), const_cast<unsigned char *>(msg.data())};
             BIN b{static_cast<unsigned>(kLen - split), const_cast<unsigned char *>(msg.data()) + split};
             Out md;
+            QRT_CSP_ResetCTX(ctx);
             ASSERT_EQ(QRT_CSP_HashInit(ctx, id), 0);
             ASSERT_EQ(QRT_CSP_HashUpdate(ctx, &a), 0);
             ASSERT_EQ(QRT_CSP_HashUpdate(ctx, &b), 0);
@@ -154,6 +157,7 @@ TEST(CspStream, HashesAndMacsAtEverySplit) {
             BIN a{static_cast<unsigned>(split), const_cast<unsigned char *>(msg.data())};
             BIN b{static_cast<unsigned>(kLen - split), const_cast<unsigned char *>(msg.data()) + split};
             Out v;
+            QRT_CSP_ResetCTX(ctx);
             ASSERT_EQ(QRT_CSP_MACInit(ctx, &k, m.id, &sp), 0);
             ASSERT_EQ(QRT_CSP_MACUpdate(ctx, &a), 0);
             ASSERT_EQ(QRT_CSP_MACUpdate(ctx, &b), 0);

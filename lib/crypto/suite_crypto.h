@@ -35,7 +35,7 @@ extern "C" {
 /* ---- Codes ---------------------------------------------------------------------------- */
 
 #define WJ_OK 0
-#define WJ_ERR_FAILED (-1)             /* unspecified failure */
+#define WJ_ERR_FAILED (-1)             /* failure without a more precise code */
 #define WJ_ERR_BAD_ARGUMENT (-10)      /* NULL or out-of-range argument */
 #define WJ_ERR_BAD_CONTEXT (-11)       /* context not initialised for this operation */
 #define WJ_ERR_MEMORY (-12)            /* allocation failed */

@@ -63,11 +63,9 @@ inline uint32_t f3(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
 void compress(uint32_t h[5], const uint8_t *m) {
     uint32_t x[16];
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(x, m, sizeof x);
-    } else {
-        for (int i = 0; i < 16; ++i) x[i] = load_le(m + 4 * i);
-    }
+    std::memcpy(x, m, sizeof x);
+    if (std::endian::native != std::endian::little)
+        for (uint32_t &w : x) w = load_le(reinterpret_cast<const uint8_t *>(&w));
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
     uint32_t x16, x17, x18, x19;
 

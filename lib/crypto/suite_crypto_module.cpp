@@ -112,6 +112,8 @@ struct Kat {
 };
 
 // Each family the core serves, with at least one algorithm of its own code (MD2, HAS-160, RC5).
+// The public-key primitives add their known answers (signatures with a fixed k, RSA) here, with
+// a Kind of their own.
 const Kat kKats[] = {
     {"SHA-1", Kind::Hash, WJ_HASH_SHA1, "", "", "616263", "a9993e364706816aba3e25717850c26c9cd0d89d"},
     {"SHA-256", Kind::Hash, WJ_HASH_SHA256, "", "", "616263",

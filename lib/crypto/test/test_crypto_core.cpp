@@ -232,6 +232,11 @@ TEST(CryptoModule, StateTransitions) {
     EXPECT_EQ(to_hex(out, n), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
     EXPECT_EQ(WJC_GetState(), 3);
     EXPECT_EQ(WJC_SelfTest(), 0);
+    Bytes seed = pattern(48), r1(32), r2(32);
+    EXPECT_EQ(WJC_UpdateRandom(seed.data(), 48), 0);
+    ASSERT_EQ(WJC_GetRandom(r1.data(), 32), 0);
+    ASSERT_EQ(WJ_GetRandom(r2.data(), 32), 0);
+    EXPECT_NE(hex(r1), hex(r2));
 
     for (int code : {-10, -12, -80, -81, -101, -102, -103, -110, -111, -112, -625, -635, -655, -665, -716})
         EXPECT_STRNE(WJC_GetErrorString(code), "unknown error") << code;

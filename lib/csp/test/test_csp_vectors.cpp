@@ -53,7 +53,7 @@ void run_block_file(const std::string &file, int cipher_id, const std::string &p
     ASSERT_FALSE(blocks.empty());
     int checked = 0;
     for (const Block &b : blocks) {
-        if (b.has("type")) continue;  // special blocks have their own test
+        if (b.has("type")) continue;  // the maintenance block has its own test
         std::string mode = b.get_or("mode", "ecb");
         if (b.has("w")) {
             EXPECT_EQ(b.get("w"), "32");

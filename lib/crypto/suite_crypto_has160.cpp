@@ -28,37 +28,36 @@ inline uint32_t f3(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
 // One step: T = rotl(A, s) + f(B, C, D) + E + word + K; E = D, D = C, C = rotl(B, s2), B = A,
 // A = T. The registers are renamed from step to step instead of moved.
-#define HAS_STEP(F, a, b, c, d, e, s, s2, w, k) \
-    do {                                         \
+#define HAS_STEP(F, a, b, c, d, e, s, s2, w, k)   \
+    do {                                          \
         e += rotl(a, s) + F(b, c, d) + (w) + (k); \
-        b = rotl(b, s2);                         \
+        b = rotl(b, s2);                          \
     } while (0)
 
 // Twenty steps of a round. The rotations of A repeat in every round; the message words follow
 // the round's order, with the four extra words in positions 0, 5, 10 and 15.
-#define HAS_ROUND(F, s2, k, w0, w1, w2, w3, w4, w5, w6, w7, w8, w9, w10, w11, w12, w13, w14, w15, w16, w17, w18, \
-                  w19)                                                                                           \
-    do {                                                                                                         \
-        HAS_STEP(F, a, b, c, d, e, 5, s2, w0, k);                                                                \
-        HAS_STEP(F, e, a, b, c, d, 11, s2, w1, k);                                                               \
-        HAS_STEP(F, d, e, a, b, c, 7, s2, w2, k);                                                                \
-        HAS_STEP(F, c, d, e, a, b, 15, s2, w3, k);                                                               \
-        HAS_STEP(F, b, c, d, e, a, 6, s2, w4, k);                                                                \
-        HAS_STEP(F, a, b, c, d, e, 13, s2, w5, k);                                                               \
-        HAS_STEP(F, e, a, b, c, d, 8, s2, w6, k);                                                                \
-        HAS_STEP(F, d, e, a, b, c, 14, s2, w7, k);                                                               \
-        HAS_STEP(F, c, d, e, a, b, 7, s2, w8, k);                                                                \
-        HAS_STEP(F, b, c, d, e, a, 12, s2, w9, k);                                                               \
-        HAS_STEP(F, a, b, c, d, e, 9, s2, w10, k);                                                               \
-        HAS_STEP(F, e, a, b, c, d, 11, s2, w11, k);                                                              \
-        HAS_STEP(F, d, e, a, b, c, 8, s2, w12, k);                                                               \
-        HAS_STEP(F, c, d, e, a, b, 15, s2, w13, k);                                                              \
-        HAS_STEP(F, b, c, d, e, a, 6, s2, w14, k);                                                               \
-        HAS_STEP(F, a, b, c, d, e, 12, s2, w15, k);                                                              \
-        HAS_STEP(F, e, a, b, c, d, 9, s2, w16, k);                                                               \
-        HAS_STEP(F, d, e, a, b, c, 14, s2, w17, k);                                                              \
-        HAS_STEP(F, c, d, e, a, b, 5, s2, w18, k);                                                               \
-        HAS_STEP(F, b, c, d, e, a, 13, s2, w19, k);                                                              \
+#define HAS_ROUND(F, s2, k, w0, w1, w2, w3, w4, w5, w6, w7, w8, w9, w10, w11, w12, w13, w14, w15, w16, w17, w18, w19) \
+    do {                                                                                                              \
+        HAS_STEP(F, a, b, c, d, e, 5, s2, w0, k);                                                                     \
+        HAS_STEP(F, e, a, b, c, d, 11, s2, w1, k);                                                                    \
+        HAS_STEP(F, d, e, a, b, c, 7, s2, w2, k);                                                                     \
+        HAS_STEP(F, c, d, e, a, b, 15, s2, w3, k);                                                                    \
+        HAS_STEP(F, b, c, d, e, a, 6, s2, w4, k);                                                                     \
+        HAS_STEP(F, a, b, c, d, e, 13, s2, w5, k);                                                                    \
+        HAS_STEP(F, e, a, b, c, d, 8, s2, w6, k);                                                                     \
+        HAS_STEP(F, d, e, a, b, c, 14, s2, w7, k);                                                                    \
+        HAS_STEP(F, c, d, e, a, b, 7, s2, w8, k);                                                                     \
+        HAS_STEP(F, b, c, d, e, a, 12, s2, w9, k);                                                                    \
+        HAS_STEP(F, a, b, c, d, e, 9, s2, w10, k);                                                                    \
+        HAS_STEP(F, e, a, b, c, d, 11, s2, w11, k);                                                                   \
+        HAS_STEP(F, d, e, a, b, c, 8, s2, w12, k);                                                                    \
+        HAS_STEP(F, c, d, e, a, b, 15, s2, w13, k);                                                                   \
+        HAS_STEP(F, b, c, d, e, a, 6, s2, w14, k);                                                                    \
+        HAS_STEP(F, a, b, c, d, e, 12, s2, w15, k);                                                                   \
+        HAS_STEP(F, e, a, b, c, d, 9, s2, w16, k);                                                                    \
+        HAS_STEP(F, d, e, a, b, c, 14, s2, w17, k);                                                                   \
+        HAS_STEP(F, c, d, e, a, b, 5, s2, w18, k);                                                                    \
+        HAS_STEP(F, b, c, d, e, a, 13, s2, w19, k);                                                                   \
     } while (0)
 
 void compress(uint32_t h[5], const uint8_t *m) {
@@ -80,22 +79,22 @@ void compress(uint32_t h[5], const uint8_t *m) {
     x17 = x[15] ^ x[2] ^ x[5] ^ x[8];
     x18 = x[11] ^ x[14] ^ x[1] ^ x[4];
     x19 = x[7] ^ x[10] ^ x[13] ^ x[0];
-    HAS_ROUND(f2, 17, 0x5a827999u, x18, x[3], x[6], x[9], x[12], x19, x[15], x[2], x[5], x[8], x16, x[11], x[14],
-              x[1], x[4], x17, x[7], x[10], x[13], x[0]);
+    HAS_ROUND(f2, 17, 0x5a827999u, x18, x[3], x[6], x[9], x[12], x19, x[15], x[2], x[5], x[8], x16, x[11], x[14], x[1],
+              x[4], x17, x[7], x[10], x[13], x[0]);
 
     x16 = x[12] ^ x[5] ^ x[14] ^ x[7];
     x17 = x[0] ^ x[9] ^ x[2] ^ x[11];
     x18 = x[4] ^ x[13] ^ x[6] ^ x[15];
     x19 = x[8] ^ x[1] ^ x[10] ^ x[3];
-    HAS_ROUND(f3, 25, 0x6ed9eba1u, x18, x[12], x[5], x[14], x[7], x19, x[0], x[9], x[2], x[11], x16, x[4], x[13],
-              x[6], x[15], x17, x[8], x[1], x[10], x[3]);
+    HAS_ROUND(f3, 25, 0x6ed9eba1u, x18, x[12], x[5], x[14], x[7], x19, x[0], x[9], x[2], x[11], x16, x[4], x[13], x[6],
+              x[15], x17, x[8], x[1], x[10], x[3]);
 
     x16 = x[7] ^ x[2] ^ x[13] ^ x[8];
     x17 = x[3] ^ x[14] ^ x[9] ^ x[4];
     x18 = x[15] ^ x[10] ^ x[5] ^ x[0];
     x19 = x[11] ^ x[6] ^ x[1] ^ x[12];
-    HAS_ROUND(f2, 30, 0x8f1bbcdcu, x18, x[7], x[2], x[13], x[8], x19, x[3], x[14], x[9], x[4], x16, x[15], x[10],
-              x[5], x[0], x17, x[11], x[6], x[1], x[12]);
+    HAS_ROUND(f2, 30, 0x8f1bbcdcu, x18, x[7], x[2], x[13], x[8], x19, x[3], x[14], x[9], x[4], x16, x[15], x[10], x[5],
+              x[0], x17, x[11], x[6], x[1], x[12]);
 
     h[0] += a;
     h[1] += b;

@@ -19,8 +19,8 @@ enum Kind { kNone, kHmac, kCbcPad1, kCbcPad2, kX919, kCmac };
 
 struct MacDesc {
     Kind kind = kNone;
-    int cipher = 0;                    // block cipher of the cipher MACs
-    const HashInfo *hash = nullptr;    // hash of an HMAC
+    int cipher = 0;                  // block cipher of the cipher MACs
+    const HashInfo *hash = nullptr;  // hash of an HMAC
 };
 
 MacDesc describe_mac(int alg) {
@@ -300,11 +300,15 @@ QRT_API int WJC_MAC(unsigned char *out, unsigned int *outLength, const unsigned 
 QRT_API int WJC_MAC_GetLength(int alg) {
     MacDesc m = describe_mac(alg);
     switch (m.kind) {
-        case kNone: return WJ_ERR_UNKNOWN_ID;
-        case kHmac: return static_cast<int>(m.hash->length);
+        case kNone:
+            return WJ_ERR_UNKNOWN_ID;
+        case kHmac:
+            return static_cast<int>(m.hash->length);
         case kCbcPad2:
-        case kX919: return 8;
-        default: return static_cast<int>(cipher_info(m.cipher)->block);
+        case kX919:
+            return 8;
+        default:
+            return static_cast<int>(cipher_info(m.cipher)->block);
     }
 }
 

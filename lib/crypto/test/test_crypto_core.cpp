@@ -168,11 +168,19 @@ TEST(CryptoBigInt, DerDecodeRejectsMalformedInput) {
         const char *der;
         int want;
     } cases[] = {
-        {"020100", 0},         {"0201ff", 0},         {"03010a", WJ_ERR_BAD_DER},  {"0202", WJ_ERR_SHORT_INPUT},
-        {"0203ffff", WJ_ERR_SHORT_INPUT}, {"02", WJ_ERR_SHORT_INPUT}, {"0200", WJ_ERR_BAD_DER},
-        {"0201000a", WJ_ERR_BAD_DER} /* trailing byte */, {"0202007f", WJ_ERR_BAD_DER} /* not minimal */,
-        {"0202ff80", WJ_ERR_BAD_DER}, {"02810105", WJ_ERR_BAD_DER} /* long form for a short length */,
-        {"0285000000000105", WJ_ERR_BAD_DER}, {"028401000000", WJ_ERR_SHORT_INPUT},
+        {"020100", 0},
+        {"0201ff", 0},
+        {"03010a", WJ_ERR_BAD_DER},
+        {"0202", WJ_ERR_SHORT_INPUT},
+        {"0203ffff", WJ_ERR_SHORT_INPUT},
+        {"02", WJ_ERR_SHORT_INPUT},
+        {"0200", WJ_ERR_BAD_DER},
+        {"0201000a", WJ_ERR_BAD_DER} /* trailing byte */,
+        {"0202007f", WJ_ERR_BAD_DER} /* not minimal */,
+        {"0202ff80", WJ_ERR_BAD_DER},
+        {"02810105", WJ_ERR_BAD_DER} /* long form for a short length */,
+        {"0285000000000105", WJ_ERR_BAD_DER},
+        {"028401000000", WJ_ERR_SHORT_INPUT},
     };
     WJ_BigInt *a = WJ_BigInt_New(1);
     for (const Case &c : cases) {
@@ -211,8 +219,16 @@ TEST(CryptoModule, StateTransitions) {
     struct Step {
         int request, want_rc, want_state;
     } steps[] = {
-        {3, 0, 3},  {5, 0, 5},  {1, 0, 1}, {3, 0, 3},  {2, WJ_ERR_BAD_ARGUMENT, 3}, {11, WJ_ERR_BAD_ARGUMENT, 3},
-        {9, 0, 9},  {3, WJ_ERR_STATE, 9},  {1, WJ_ERR_STATE, 9}, {9, 0, 9},
+        {3, 0, 3},
+        {5, 0, 5},
+        {1, 0, 1},
+        {3, 0, 3},
+        {2, WJ_ERR_BAD_ARGUMENT, 3},
+        {11, WJ_ERR_BAD_ARGUMENT, 3},
+        {9, 0, 9},
+        {3, WJ_ERR_STATE, 9},
+        {1, WJ_ERR_STATE, 9},
+        {9, 0, 9},
     };
     for (const Step &s : steps) {
         EXPECT_EQ(WJC_ChangeState(s.request), s.want_rc) << "request " << s.request;
@@ -250,16 +266,26 @@ TEST(CryptoCipher, KeysParametersAndMisuse) {
         unsigned suite;
         int want;
     } cases[] = {
-        {WJ_CIPHER_BLOWFISH, 0, 0, WJ_ERR_KEY_LENGTH}, {WJ_CIPHER_BLOWFISH, 1, 0, 0},
-        {WJ_CIPHER_BLOWFISH, 56, 0, 0},                {WJ_CIPHER_BLOWFISH, 57, 0, WJ_ERR_KEY_LENGTH},
-        {WJ_CIPHER_CAST128, 4, 0, WJ_ERR_KEY_LENGTH},  {WJ_CIPHER_CAST128, 5, 0, 0},
-        {WJ_CIPHER_RC2, 128, 0, 0},                    {WJ_CIPHER_RC2, 129, 0, WJ_ERR_KEY_LENGTH},
-        {WJ_CIPHER_RC2, 16, 1024, 0},                  {WJ_CIPHER_RC2, 16, 1025, WJ_ERR_CIPHER_PARAM},
-        {WJ_CIPHER_RC5, 0, 12, 0},                     {WJ_CIPHER_RC5, 256, 255, 0},
-        {WJ_CIPHER_RC5, 16, 256, WJ_ERR_CIPHER_PARAM}, {WJ_CIPHER_ARIA, 20, 0, WJ_ERR_KEY_LENGTH},
-        {WJ_CIPHER_TDES, 8, 0, WJ_ERR_KEY_LENGTH},     {WJ_CIPHER_TDES, 24, 0, 0},
-        {WJ_CIPHER_CAMELLIA128, 24, 0, WJ_ERR_KEY_LENGTH}, {WJ_CIPHER_NEAT, 16, 0, WJ_ERR_UNKNOWN_ID},
-        {WJ_CIPHER_RESERVED31, 32, 0, WJ_ERR_UNKNOWN_ID},  {10, 16, 0, WJ_ERR_UNKNOWN_ID},
+        {WJ_CIPHER_BLOWFISH, 0, 0, WJ_ERR_KEY_LENGTH},
+        {WJ_CIPHER_BLOWFISH, 1, 0, 0},
+        {WJ_CIPHER_BLOWFISH, 56, 0, 0},
+        {WJ_CIPHER_BLOWFISH, 57, 0, WJ_ERR_KEY_LENGTH},
+        {WJ_CIPHER_CAST128, 4, 0, WJ_ERR_KEY_LENGTH},
+        {WJ_CIPHER_CAST128, 5, 0, 0},
+        {WJ_CIPHER_RC2, 128, 0, 0},
+        {WJ_CIPHER_RC2, 129, 0, WJ_ERR_KEY_LENGTH},
+        {WJ_CIPHER_RC2, 16, 1024, 0},
+        {WJ_CIPHER_RC2, 16, 1025, WJ_ERR_CIPHER_PARAM},
+        {WJ_CIPHER_RC5, 0, 12, 0},
+        {WJ_CIPHER_RC5, 256, 255, 0},
+        {WJ_CIPHER_RC5, 16, 256, WJ_ERR_CIPHER_PARAM},
+        {WJ_CIPHER_ARIA, 20, 0, WJ_ERR_KEY_LENGTH},
+        {WJ_CIPHER_TDES, 8, 0, WJ_ERR_KEY_LENGTH},
+        {WJ_CIPHER_TDES, 24, 0, 0},
+        {WJ_CIPHER_CAMELLIA128, 24, 0, WJ_ERR_KEY_LENGTH},
+        {WJ_CIPHER_NEAT, 16, 0, WJ_ERR_UNKNOWN_ID},
+        {WJ_CIPHER_RESERVED31, 32, 0, WJ_ERR_UNKNOWN_ID},
+        {10, 16, 0, WJ_ERR_UNKNOWN_ID},
     };
     Bytes msg = pattern(24);
     for (const Case &c : cases) {
@@ -269,7 +295,8 @@ TEST(CryptoCipher, KeysParametersAndMisuse) {
         p.suiteParam.rc5.rounds = c.suite;
         p.modeID = WJ_MODE_CBC;
         p.paddingID = WJ_PAD_PKCS;
-        p.modeParam.ivLength = static_cast<unsigned>(WJC_Cipher_GetBlockLength(c.alg) > 0 ? WJC_Cipher_GetBlockLength(c.alg) : 8);
+        p.modeParam.ivLength =
+            static_cast<unsigned>(WJC_Cipher_GetBlockLength(c.alg) > 0 ? WJC_Cipher_GetBlockLength(c.alg) : 8);
         unsigned char out[64];
         unsigned n = 0;
         EXPECT_EQ(WJC_Cipher_Encrypt(out, &n, msg.data(), 24, &k, c.alg, &p), c.want)
@@ -316,8 +343,12 @@ TEST(CryptoMac, HmacAgreesWithOpenssl) {
         int alg;
         const char *name;
         size_t block;
-    } hashes[] = {{WJ_HASH_MD5, "MD5", 64},       {WJ_HASH_SHA1, "SHA1", 64},     {WJ_HASH_SHA224, "SHA224", 64},
-                  {WJ_HASH_SHA256, "SHA256", 64}, {WJ_HASH_SHA384, "SHA384", 128}, {WJ_HASH_SHA512, "SHA512", 128},
+    } hashes[] = {{WJ_HASH_MD5, "MD5", 64},
+                  {WJ_HASH_SHA1, "SHA1", 64},
+                  {WJ_HASH_SHA224, "SHA224", 64},
+                  {WJ_HASH_SHA256, "SHA256", 64},
+                  {WJ_HASH_SHA384, "SHA384", 128},
+                  {WJ_HASH_SHA512, "SHA512", 128},
                   {WJ_HASH_RIPEMD160, "RIPEMD160", 64}};
     Bytes msg = pattern(77);
     for (const H &h : hashes) {
@@ -375,7 +406,8 @@ TEST(CryptoMac, CipherMacsAgreeWithDefinitions) {
             m.resize(len == 0 ? b : (len + b - 1) / b * b, 0);
             return m;
         };
-        EXPECT_EQ(hex(core_mac(WJ_MAC_CBC(WJ_CIPHER_AES), k16, msg)), hex(ref_cbc_mac("AES-128-ECB", k16, pad1(16), 16)));
+        EXPECT_EQ(hex(core_mac(WJ_MAC_CBC(WJ_CIPHER_AES), k16, msg)),
+                  hex(ref_cbc_mac("AES-128-ECB", k16, pad1(16), 16)));
         EXPECT_EQ(hex(core_mac(WJ_MAC_CBC(WJ_CIPHER_SEED), k16, msg)), hex(ref_cbc_mac("SEED-ECB", k16, pad1(16), 16)));
         EXPECT_EQ(hex(core_mac(WJ_MAC_CBC(WJ_CIPHER_DES), k8, msg)), hex(ref_cbc_mac("DES-ECB", k8, pad1(8), 8)));
         // Method 2: 0x80 then zeros, always.

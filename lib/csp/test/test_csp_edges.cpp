@@ -120,10 +120,11 @@ TEST(CspEdges, KeyNormalisation) {
     struct Case {
         int cipher;
         size_t given, used;
-    } cases[] = {{13, 20, 16}, {1, 40, 32}, {1, 23, 16}, {1, 31, 24}, {12, 25, 24}, {4, 12, 8},
-                 {8, 17, 16},  {21, 40, 16}, {9, 30, 24}};
+    } cases[] = {{13, 20, 16}, {1, 40, 32}, {1, 23, 16},  {1, 31, 24}, {12, 25, 24},
+                 {4, 12, 8},   {8, 17, 16}, {21, 40, 16}, {9, 30, 24}};
     for (const Case &c : cases)
-        EXPECT_EQ(hexs(encrypt(c.cipher, prefix(c.given), &ecb, msg)), hexs(encrypt(c.cipher, prefix(c.used), &ecb, msg)))
+        EXPECT_EQ(hexs(encrypt(c.cipher, prefix(c.given), &ecb, msg)),
+                  hexs(encrypt(c.cipher, prefix(c.used), &ecb, msg)))
             << "cipher " << c.cipher << " key " << c.given;
     // Blowfish takes the key as given: 20 bytes differ from their first 16.
     EXPECT_NE(hexs(encrypt(2, prefix(20), &ecb, msg)), hexs(encrypt(2, prefix(16), &ecb, msg)));
@@ -237,10 +238,10 @@ TEST(CspEdges, HashMacAndRandom) {
 
     struct Info {
         int id, rc, mac, key, min, max, step;
-    } infos[] = {{6, 0, 32, 16, 16, 64, 1},   {1, 0, 16, 8, 8, 16, 1},   {11, 0, 16, 16, 16, 32, 8},
-                 {14, 0, 8, 8, 8, 8, 0},      {16, 0, 8, 16, 0, 256, 1}, {24, 0, 8, 8, 8, 8, 0},
-                 {25, 0, 8, 16, 16, 16, 0},   {18, 6010, 0, 0, 0, 0, 0}, {9, 6010, 0, 0, 0, 0, 0},
-                 {20, 6010, 0, 0, 0, 0, 0},   {26, 6010, 0, 0, 0, 0, 0}};
+    } infos[] = {{6, 0, 32, 16, 16, 64, 1}, {1, 0, 16, 8, 8, 16, 1},   {11, 0, 16, 16, 16, 32, 8},
+                 {14, 0, 8, 8, 8, 8, 0},    {16, 0, 8, 16, 0, 256, 1}, {24, 0, 8, 8, 8, 8, 0},
+                 {25, 0, 8, 16, 16, 16, 0}, {18, 6010, 0, 0, 0, 0, 0}, {9, 6010, 0, 0, 0, 0, 0},
+                 {20, 6010, 0, 0, 0, 0, 0}, {26, 6010, 0, 0, 0, 0, 0}};
     for (const Info &i : infos) {
         ZQ_CSP_MACInfo mi{};
         ASSERT_EQ(QRT_CSP_GetMACInfo(&mi, i.id), i.rc) << "mac " << i.id;
@@ -250,7 +251,8 @@ TEST(CspEdges, HashMacAndRandom) {
             << "mac " << i.id;
     }
     // 18 has no info, yet the core computes it (AES-128 CMAC, RFC 4493 example 2).
-    Bytes cmac_key = from_hex("2b7e151628aed2a6abf7158809cf4f3c"), cmac_msg = from_hex("6bc1bee22e409f96e93d7e117393172a");
+    Bytes cmac_key = from_hex("2b7e151628aed2a6abf7158809cf4f3c"),
+          cmac_msg = from_hex("6bc1bee22e409f96e93d7e117393172a");
     BIN ck = view(cmac_key), cm = view(cmac_msg);
     Out cmac;
     ASSERT_EQ(QRT_CSP_MAC(&cmac, &cm, &ck, 18, nullptr), 0);

@@ -36,7 +36,7 @@ std::vector<CipherCase> cipher_cases() {
         size_t key;
         int suite;
     };
-    const Alg algs[] = {{1, 16, 0}, {1, 32, 0}, {2, 20, 0}, {3, 16, 0},  {4, 8, 0},   {5, 16, 64},
+    const Alg algs[] = {{1, 16, 0},  {1, 32, 0}, {2, 20, 0}, {3, 16, 0}, {4, 8, 0},   {5, 16, 64},
                         {7, 16, 12}, {8, 16, 0}, {9, 16, 0}, {9, 24, 0}, {12, 24, 0}, {21, 16, 0}};
     std::vector<CipherCase> out;
     for (const Alg &a : algs) {
@@ -79,7 +79,8 @@ TEST(CspStream, CiphersAtEverySplit) {
         ZQ_CSP_CTX *ctx = QRT_CSP_CreateCTX();
         ASSERT_NE(ctx, nullptr);
         for (size_t split = 0; split <= kLen; ++split) {
-            Bytes a(msg.begin(), msg.begin() + static_cast<long>(split)), b(msg.begin() + static_cast<long>(split), msg.end());
+            Bytes a(msg.begin(), msg.begin() + static_cast<long>(split)),
+                b(msg.begin() + static_cast<long>(split), msg.end());
             BIN ba = view(a), bb = view(b);
             Bytes got;
             {
@@ -137,9 +138,9 @@ TEST(CspStream, HashesAndMacsAtEverySplit) {
         int id;
         size_t key;
     };
-    const MacCase macs[] = {{1, 16}, {2, 16}, {3, 20},  {4, 20},  {5, 20},  {6, 32},  {7, 200}, {8, 64},
-                            {11, 16}, {12, 16}, {13, 16}, {14, 8}, {15, 16}, {16, 16}, {17, 16}, {18, 16},
-                            {19, 24}, {24, 8},  {25, 16}};
+    const MacCase macs[] = {{1, 16},  {2, 16},  {3, 20},  {4, 20},  {5, 20}, {6, 32},  {7, 200},
+                            {8, 64},  {11, 16}, {12, 16}, {13, 16}, {14, 8}, {15, 16}, {16, 16},
+                            {17, 16}, {18, 16}, {19, 24}, {24, 8},  {25, 16}};
     for (const MacCase &m : macs) {
         SCOPED_TRACE("mac " + std::to_string(m.id));
         Bytes key = pattern(m.key, 11);

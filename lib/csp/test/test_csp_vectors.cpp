@@ -12,7 +12,8 @@ using ostrel::test::read_vectors;
 namespace {
 
 void expect_all_keys_used(const Block &b, const std::string &file) {
-    for (const std::string &k : b.unused()) ADD_FAILURE() << file << " line " << b.line << ": key " << k << " unchecked";
+    for (const std::string &k : b.unused())
+        ADD_FAILURE() << file << " line " << b.line << ": key " << k << " unchecked";
 }
 
 // msg (optionally repeated) -> md, by hash ID.
@@ -91,7 +92,9 @@ TEST(CspVectors, BlockCiphers) {
 TEST(CspVectors, AriaByFixedLengthIds) {
     for (const Block &b : read_vectors(vectors("aria.txt"))) {
         Bytes key = from_hex(b.get("key"));
-        int id = key.size() == 16 ? QRT_CSP_CIPHER_ARIA128 : key.size() == 24 ? QRT_CSP_CIPHER_ARIA192 : QRT_CSP_CIPHER_ARIA256;
+        int id = key.size() == 16   ? QRT_CSP_CIPHER_ARIA128
+                 : key.size() == 24 ? QRT_CSP_CIPHER_ARIA192
+                                    : QRT_CSP_CIPHER_ARIA256;
         b.mark_used("mode");
         check_cipher("aria.txt", b, id, QRT_CSP_MODE_ECB, QRT_CSP_PAD_NONE, {}, {});
         expect_all_keys_used(b, "aria.txt");

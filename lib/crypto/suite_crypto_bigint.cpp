@@ -89,10 +89,9 @@ BIGNUM *bn_from_bigint(const WJ_BigInt *a) {
 
 int bigint_from_bn(WJ_BigInt *a, const BIGNUM *bn) {
     if (!a || !bn) return WJ_ERR_BAD_ARGUMENT;
-    std::vector<uint8_t> m(static_cast<size_t>(BN_num_bytes(bn)) + 1);
+    std::vector<uint8_t> m(static_cast<size_t>(BN_num_bytes(bn)) + 1);  // zero: one 0 byte
     int n = BN_bn2bin(bn, m.data());
     int rc = set_magnitude(a, m.data(), static_cast<size_t>(n ? n : 1));
-    if (n == 0) m[0] = 0;
     if (!rc && BN_is_negative(bn) && !BN_is_zero(bn)) a->Sign = 1;
     wipe(m.data(), m.size());
     return rc;

@@ -23,7 +23,8 @@ inline bool ct_equal(const unsigned char *a, const unsigned char *b, unsigned n)
 }
 
 // The state gate of every operation: requests module state 3; nonzero is the code to return.
-int state_gate();
+// The core's refusal is recorded in the trace unless `trace` is false (the older forms).
+int state_gate(bool trace = true);
 
 // A core secret key on the stack, wiped on scope exit.
 struct SecretKey {

@@ -112,7 +112,7 @@ QRT_API int QRT_HashBin(int alg, const BIN *in, BIN *out) {
     if (in->length && !in->value) return QRT_CSP_INVALID_INPUT;
     static constexpr int kCore[] = {WJ_HASH_MD2, WJ_HASH_MD5, WJ_HASH_SHA1, 0, WJ_HASH_RIPEMD160, WJ_HASH_HAS160};
     if (alg < 0 || alg > 5 || kCore[alg] == 0) return QRT_CSP_UNKNOWN_ID;
-    if (int rc = state_gate()) return rc;
+    if (int rc = state_gate(false)) return rc;
     unsigned char md[WJ_HASH_MAX_LENGTH];
     unsigned n = 0;
     if (WJC_Hash(md, &n, in->value, in->length, kCore[alg])) return QRT_CSP_INTERNAL;

@@ -74,7 +74,7 @@ int old_mac(int alg, const BIN *key, const BIN *in, unsigned char *mac, unsigned
     int core = old_core(alg);
     if (!core) return QRT_CSP_UNKNOWN_ID;
     if (in->length && !in->value) return QRT_CSP_INVALID_INPUT;
-    if (int rc = state_gate()) return rc;
+    if (int rc = state_gate(false)) return rc;
     SecretKey sk;
     if (int rc = key_of(key, core, sk)) return rc;
     return WJC_MAC(mac, n, in->value, in->length, &sk.k, core, nullptr) ? QRT_CSP_INTERNAL : 0;

@@ -332,8 +332,20 @@ QRT_API void WJ_POOL_CTX_Free(WJ_POOL_CTX *pool);
 QRT_API WJ_BigInt *WJ_POOL_CTX_Pop(WJ_POOL_CTX *pool, unsigned int words);
 QRT_API int WJ_POOL_CTX_Push(WJ_POOL_CTX *pool, WJ_BigInt *a);
 
-/* ---- Public-key primitives (public-key issue) ---------------------------------------------
- * Generic numbers: 1 RSA, 3 DH, 4 DSA, 5 KCDSA, 12 ECDSA, 13 EC-KCDSA.
+/* ---- Public-key primitives (public-key issue) --------------------------------------------- */
+
+/* Generic public-key algorithm numbers. */
+#define WJ_PKEY_RSA 1
+#define WJ_PKEY_DH 3
+#define WJ_PKEY_DSA 4
+#define WJ_PKEY_KCDSA 5
+#define WJ_PKEY_ECDSA 12
+#define WJ_PKEY_ECKCDSA 13
+
+/*
+ * Signature numbers of WJC_PKEY_Sign/_Verify: RSA v1.5 1..6 and 10 (by hash), 9 (data already
+ * hashed, no DigestInfo), PSS 11 and 31..34; KCDSA 16..20; EC-KCDSA 22, 23.
+ * The functions that go here:
  * RSA and PKCS#1:   WJ_RSA_PublicKey_New/_Free, WJ_RSA_PrivateKey_New/_Free, WJ_RSA_GenerateKey,
  *                   WJ_RSA_PublicKeyExp, WJ_RSA_PrivateKeyExp, WJ_PKCS1_PublicKey_Encode/_Decode,
  *                   WJ_PKCS1_PrivateKey_Encode/_Decode, WJ_PKCS1_V15_Encrypt/_Decrypt/_Sign/_Verify,

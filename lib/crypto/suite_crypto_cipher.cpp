@@ -93,18 +93,32 @@ class EvpBlock final : public BlockFn {
     ~EvpBlock() override {
         EVP_CIPHER_CTX_free(enc_);
         EVP_CIPHER_CTX_free(dec_);
+        wipe(key_, sizeof key_);
     }
     int setup(const EVP_CIPHER *ecb, int alg, const uint8_t *key, unsigned len, unsigned param) {
+        ecb_ = ecb;
+        alg_ = alg;
+        len_ = len;
+        param_ = param;
+        if (len) std::memcpy(key_, key, len);
         block_ = static_cast<unsigned>(EVP_CIPHER_get_block_size(ecb));
-        enc_ = EVP_CIPHER_CTX_new();
-        dec_ = EVP_CIPHER_CTX_new();
-        if (!enc_ || !dec_) return WJ_ERR_MEMORY;
-        if (int rc = evp_setup(enc_, ecb, 1, alg, key, len, nullptr, param)) return rc;
-        return evp_setup(dec_, ecb, 0, alg, key, len, nullptr, param);
+        if (!(enc_ = EVP_CIPHER_CTX_new())) return WJ_ERR_MEMORY;
+        return evp_setup(enc_, ecb, 1, alg, key, len, nullptr, param);
     }
     unsigned block() const override { return block_; }
     int encrypt(const uint8_t *in, uint8_t *out, size_t n) override { return run(enc_, in, out, n); }
-    int decrypt(const uint8_t *in, uint8_t *out, size_t n) override { return run(dec_, in, out, n); }
+    // Most users only encrypt (CTR, CFB, OFB, MACs): the decryption schedule is made on first use.
+    int decrypt(const uint8_t *in, uint8_t *out, size_t n) override {
+        if (!dec_) {
+            if (!(dec_ = EVP_CIPHER_CTX_new())) return WJ_ERR_MEMORY;
+            if (int rc = evp_setup(dec_, ecb_, 0, alg_, key_, len_, nullptr, param_)) {
+                EVP_CIPHER_CTX_free(dec_);
+                dec_ = nullptr;
+                return rc;
+            }
+        }
+        return run(dec_, in, out, n);
+    }
 
   private:
     int run(EVP_CIPHER_CTX *c, const uint8_t *in, uint8_t *out, size_t n) {
@@ -119,7 +133,10 @@ class EvpBlock final : public BlockFn {
         }
         return 0;
     }
-    unsigned block_ = 0;
+    const EVP_CIPHER *ecb_ = nullptr;
+    int alg_ = 0;
+    unsigned len_ = 0, param_ = 0, block_ = 0;
+    uint8_t key_[WJ_SECRET_KEY_MAX];
     EVP_CIPHER_CTX *enc_ = nullptr;
     EVP_CIPHER_CTX *dec_ = nullptr;
 };
@@ -275,9 +292,7 @@ int cipher_init(Ctx &c, bool enc, const uint8_t *key, unsigned key_len, int alg,
     const char *name = nullptr;
     if (const Names *nm = names_of(alg, key_len)) {
         switch (c.mode) {
-            case 0:
-                name = nm->ecb;
-                break;  // RC4
+            case 0:  // RC4, which has no mode
             case WJ_MODE_ECB:
                 name = nm->ecb;
                 break;

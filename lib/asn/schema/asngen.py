@@ -441,6 +441,7 @@ class Compiler:
         self.by_key = {}
         self.named_desc = {}     # (module, type name) -> Desc
         self.named_ctype = {}    # (module, type name) -> C type name
+        self.registering = None  # named type whose descriptor may be referred to while built
         self.cnames = {}         # (module, name) -> C name
         self.structs = []        # C declarations to emit: (cname, kind, payload)
         self.c_taken = {}
@@ -602,6 +603,7 @@ class Compiler:
         self.named_desc[key] = None
         cn = self.cnames[key]
         self.named_ctype[key] = cn
+        self.registering = key if not t.tags else None
         d, _ = self.type_desc(m, t, cn, cn, toplevel=True)
         self.named_desc[key] = d
         return d
@@ -641,6 +643,8 @@ class Compiler:
         return d, ctype
 
     def constructed(self, mod, t, cn, label, toplevel):
+        reg = self.registering if toplevel else None
+        self.registering = None
         if not toplevel:
             self.take(cn, label)
         if t.kind in ("SEQOF", "SETOF"):
@@ -648,6 +652,8 @@ class Compiler:
             d.tag = tagval("UNIVERSAL", UNIV[t.kind])
             d.node = cn + "_"
             self.new_desc(d)
+            if reg:
+                self.named_desc[reg] = d
             self.lists.append(cn)
             ef = self.field_of(mod, Field("value", t.elem), cn + "_Elem", label + ".value")
             ef.member = "value"
@@ -659,6 +665,8 @@ class Compiler:
         if kind != "K_CHOICE":
             d.tag = tagval("UNIVERSAL", UNIV[t.kind])
         self.new_desc(d)
+        if reg:
+            self.named_desc[reg] = d
         fields = []
         nopt = 0
         for f in t.fields:
@@ -1101,6 +1109,61 @@ class Emitter:
         return "".join(out)
 
 
+def first_tags(df):
+    if df.tag:
+        return {tagval(df.tag[0], df.tag[1])}
+    return desc_tags(df.desc, set())
+
+
+def desc_tags(d, seen):
+    if d.kind == "K_ANY":
+        return {"*"}
+    if d.kind == "K_CHOICE":
+        if d.index in seen:
+            return set()
+        seen.add(d.index)
+        out = set()
+        for f in d.fields:
+            out |= first_tags(f) if f.tag else desc_tags(f.desc, seen)
+        return out
+    return {d.tag}
+
+
+# Types whose encoding is fixed elsewhere although an optional run repeats a tag: in the KCDSA
+# domain parameters j is always present when count is, so reading in order is unambiguous.
+AMBIGUITY_ALLOWED = {"KCDSAParameters"}
+
+
+def check_ambiguity(comp):
+    """Alternatives of a CHOICE, the elements of a SET, and each run of OPTIONAL fields with the
+    field after it in a SEQUENCE must start with different tags, or decoding could not tell
+    them apart."""
+    for d in comp.descs:
+        if hasattr(d, "shares") or d.kind not in ("K_CHOICE", "K_SEQ", "K_SET") or d.name in AMBIGUITY_ALLOWED:
+            continue
+        groups = []
+        if d.kind in ("K_CHOICE", "K_SET"):
+            groups.append(d.fields)
+        else:
+            run = []
+            for f in d.fields:
+                run.append(f)
+                if not (f.optional or f.default is not None):
+                    if len(run) > 1:
+                        groups.append(run)
+                    run = []
+            if len(run) > 1:
+                groups.append(run)
+        for g in groups:
+            seen = {}
+            for f in g:
+                for t in first_tags(f):
+                    if t in seen or (t == "*" and len(g) > 1 and f is not g[-1]) or ("*" in seen):
+                        raise SystemExit("%s: fields %s and %s may start with the same tag" % (
+                            d.name, seen.get(t, seen.get("*", "?")), f.name))
+                    seen[t] = f.name
+
+
 def mark_pointers(comp):
     """Fields whose type contains the containing type by value are held through pointers."""
     structs = {s[1]: s[2] for s in comp.structs if s[0] == "struct"}
@@ -1124,6 +1187,76 @@ def mark_pointers(comp):
         for f in d.fields:
             if contains(f.ctype, cn, set()):
                 f.ptr = True
+
+
+def parse_tag(t):
+    m = re.match(r"ASN_TAG\((\d), (\d+)\)", t)
+    return (int(m.group(1)), int(m.group(2))) if m else None
+
+
+def sample_value(d, depth):
+    """A small DER value of descriptor d, with every OPTIONAL field near the top filled in."""
+    tag = parse_tag(d.tag)
+    k = d.kind
+    if k == "K_TAGGED":
+        inner = sample_value(d.inner, depth)
+        return ident_bytes(tag[0], tag[1], True) + der_len(len(inner)) + inner
+    if k == "K_CHOICE":
+        return sample_field(d.fields[0], depth)
+    if k == "K_ANY":
+        return b"\x05\x00"
+    cons = k in ("K_SEQ", "K_SET", "K_SEQOF", "K_SETOF")
+    if k == "K_BOOL":
+        c = b"\xff"
+    elif k == "K_INT":
+        c = b"\x05"
+    elif k == "K_HUGE":
+        c = b"\x00\x80"
+    elif k in ("K_BITS", "K_NAMEDBITS"):
+        c = b"\x07\x80"
+    elif k == "K_STRING" and tag[1] in (28, 30):
+        c = b"\x00\x00\x00a" if tag[1] == 28 else b"\x00a"
+    elif k in ("K_OCTETS", "K_STRING"):
+        c = b"ab"
+    elif k == "K_NULL":
+        c = b""
+    elif k == "K_OID":
+        c = b"\x55\x1d\x0f"
+    elif k == "K_UTCTIME":
+        c = b"250101120000Z"
+    elif k == "K_GENTIME":
+        c = b"20250101120000.5Z"
+    elif k in ("K_SEQ", "K_SET"):
+        parts = []
+        for f in d.fields:
+            if f.default is not None:
+                continue
+            if f.optional and depth > 4:
+                continue
+            parts.append(sample_field(f, depth + 1))
+        if k == "K_SET":
+            parts.sort(key=lambda b: (b[0] >> 6, b[0] & 0x1F if b[0] & 0x1F != 0x1F else b[1]))
+        c = b"".join(parts)
+    elif k in ("K_SEQOF", "K_SETOF"):
+        c = sample_field(d.fields[0], depth + 1) if depth < 8 else b""
+    else:
+        raise SystemExit("no sample for " + k)
+    return ident_bytes(tag[0], tag[1], cons) + der_len(len(c)) + c
+
+
+def sample_field(f, depth):
+    v = sample_value(f.desc, depth)
+    if not f.tag:
+        return v
+    cls = CLASS_BITS[f.tag[0]]
+    if f.explicit:
+        return ident_bytes(cls, f.tag[1], True) + der_len(len(v)) + v
+    n = 1
+    if v[0] & 0x1F == 0x1F:
+        while v[n] & 0x80:
+            n += 1
+        n += 1
+    return ident_bytes(cls, f.tag[1], bool(v[0] & 0x20)) + v[n:]
 
 
 def read_oids(path):
@@ -1196,6 +1329,7 @@ def main():
     ap.add_argument("--header", required=True)
     ap.add_argument("--tables", required=True)
     ap.add_argument("--oidsrc", required=True)
+    ap.add_argument("--samples")
     a = ap.parse_args()
     modules = []
     for fn in sorted(os.listdir(a.schema)):
@@ -1208,10 +1342,14 @@ def main():
     comp = Compiler(modules, by_name)
     pdus = comp.compile(catalogue)
     mark_pointers(comp)
+    check_ambiguity(comp)
     em = Emitter(comp, pdus, catalogue)
     write_if_changed(a.header, em.header(rows))
     write_if_changed(a.tables, em.tables())
     write_if_changed(a.oidsrc, oid_source(rows))
+    if a.samples:
+        lines = ["%d %s %s\n" % (n, pdus[n][2], sample_value(pdus[n][0], 0).hex()) for n in sorted(pdus)]
+        write_if_changed(a.samples, "".join(lines))
 
 
 if __name__ == "__main__":

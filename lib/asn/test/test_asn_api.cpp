@@ -284,7 +284,9 @@ TEST_F(AsnTest, TimesConvertInEveryZone) {
             EXPECT_EQ(QRT_ASN_General2Time(&g), t) << tz << " " << t;
             UTCTime u;
             QRT_Time2UTC(t, &u);
-            if (t >= 31536000) EXPECT_EQ(QRT_UTC2Time(&u), t) << tz << " " << t;  // 1970 reads as 2070
+            if (t >= 31536000) {  // 1970 reads as 2070
+                EXPECT_EQ(QRT_UTC2Time(&u), t) << tz << " " << t;
+            }
         }
     }
     UTCTime u;

@@ -28,6 +28,28 @@ inline uint32_t get_mask(const void *v, unsigned bytes) {
 
 constexpr size_t kScratchKeep = size_t{1} << 20;  // larger scratch buffers are released after use
 
+// A vector that keeps its first N elements inline, so short lists cost no allocation.
+template <class T, size_t N>
+class SmallVec {
+  public:
+    size_t size() const { return heap_.empty() ? n_ : heap_.size(); }
+    T *data() { return heap_.empty() ? local_ : heap_.data(); }
+    T &operator[](size_t i) { return data()[i]; }
+    void push_back(const T &v) {
+        if (heap_.empty() && n_ < N) {
+            local_[n_++] = v;
+            return;
+        }
+        if (heap_.empty()) heap_.assign(local_, local_ + n_);
+        heap_.push_back(v);
+    }
+
+  private:
+    T local_[N];
+    size_t n_ = 0;
+    std::vector<T> heap_;
+};
+
 struct Span {
     size_t from_end;  // distance of the element's first byte from the buffer end
     size_t len;
@@ -120,7 +142,7 @@ class Encoder {
     bool contents(const TypeDesc &d, const void *v);
     bool time(const GeneralizedTime &g, bool general);
     bool any(const Any &a);
-    bool sort_spans(std::vector<Span> &spans, size_t region_used, bool by_tag);
+    bool sort_spans(Span *spans, size_t count, size_t region_used, bool by_tag);
 
     ZQ_ASN_CTX *ctx_;
     uint8_t *buf_;
@@ -179,7 +201,14 @@ bool Encoder::contents(const TypeDesc &d, const void *v) {
             const HUGE *h = static_cast<const HUGE *>(v);
             if (h->length == 0) return byte(0);
             if (!h->value) return fail(QRT_ASN_E_BAD_PTR, "INTEGER without its octets");
-            return put(h->value, h->length);
+            // DER: no redundant leading 00 or FF octets
+            const unsigned char *c = h->value;
+            size_t n = h->length;
+            while (n > 1 && ((c[0] == 0 && !(c[1] & 0x80)) || (c[0] == 0xFF && (c[1] & 0x80)))) {
+                ++c;
+                --n;
+            }
+            return put(c, n);
         }
         case K_BITS: {
             const BitString *b = static_cast<const BitString *>(v);
@@ -224,7 +253,7 @@ bool Encoder::contents(const TypeDesc &d, const void *v) {
             const Field *fs = fields_of(d);
             uint32_t mask = get_mask(v, d.mask_bytes);
             const uint8_t *base = static_cast<const uint8_t *>(v);
-            std::vector<Span> spans;
+            SmallVec<Span, 8> spans;
             size_t start = used_;
             for (unsigned i = d.nfields; i-- > 0;) {
                 const Field &f = fs[i];
@@ -240,7 +269,7 @@ bool Encoder::contents(const TypeDesc &d, const void *v) {
                 }
                 if (d.kind == K_SET) spans.push_back(Span{used_, used_ - mark});
             }
-            if (d.kind == K_SET && spans.size() > 1) return sort_spans(spans, used_ - start, true);
+            if (d.kind == K_SET && spans.size() > 1) return sort_spans(spans.data(), spans.size(), used_ - start, true);
             return true;
         }
         case K_SEQOF:
@@ -249,19 +278,20 @@ bool Encoder::contents(const TypeDesc &d, const void *v) {
             struct Node {
                 const Node *next;
             };
-            std::vector<const Node *> nodes;
+            SmallVec<const Node *, 16> nodes;
             for (const Node *n = *static_cast<const Node *const *>(v); n; n = n->next) {
                 if (nodes.size() >= kMaxElements) return fail(QRT_ASN_E_TOO_LONG, "list longer than 1048576 elements");
                 nodes.push_back(n);
             }
-            std::vector<Span> spans;
+            SmallVec<Span, 8> spans;
             size_t start = used_;
+            bool sorted = d.kind == K_SETOF && nodes.size() > 1;
             for (size_t i = nodes.size(); i-- > 0;) {
                 size_t mark = used_;
                 if (!field(ef, reinterpret_cast<const uint8_t *>(nodes[i]) + ef.offset)) return false;
-                if (d.kind == K_SETOF) spans.push_back(Span{used_, used_ - mark});
+                if (sorted) spans.push_back(Span{used_, used_ - mark});
             }
-            if (d.kind == K_SETOF && spans.size() > 1) return sort_spans(spans, used_ - start, false);
+            if (sorted) return sort_spans(spans.data(), spans.size(), used_ - start, false);
             return true;
         }
         default: return fail(QRT_ASN_E_FATAL_ERROR, "descriptor of unknown kind");
@@ -269,7 +299,7 @@ bool Encoder::contents(const TypeDesc &d, const void *v) {
 }
 
 // Reorders the just-written elements: by their encodings (SET OF) or by their tags (SET).
-bool Encoder::sort_spans(std::vector<Span> &spans, size_t region_used, bool by_tag) {
+bool Encoder::sort_spans(Span *spans, size_t count, size_t region_used, bool by_tag) {
     const uint8_t *region = front();
     std::vector<uint8_t> copy(region, region + region_used);
     size_t region_from_end = used_;
@@ -283,18 +313,18 @@ bool Encoder::sort_spans(std::vector<Span> &spans, size_t region_used, bool by_t
         return tag;
     };
     if (by_tag) {
-        std::stable_sort(spans.begin(), spans.end(), [&](const Span &a, const Span &b) { return tag_of(a) < tag_of(b); });
+        std::stable_sort(spans, spans + count, [&](const Span &a, const Span &b) { return tag_of(a) < tag_of(b); });
     } else {
-        std::stable_sort(spans.begin(), spans.end(), [&](const Span &a, const Span &b) {
+        std::stable_sort(spans, spans + count, [&](const Span &a, const Span &b) {
             size_t m = std::min(a.len, b.len);
             int c = std::memcmp(at(a), at(b), m);
             return c < 0 || (c == 0 && a.len < b.len);
         });
     }
     uint8_t *out = buf_ + cap_ - used_;
-    for (const Span &s : spans) {
-        std::memcpy(out, at(s), s.len);
-        out += s.len;
+    for (size_t i = 0; i < count; ++i) {
+        std::memcpy(out, at(spans[i]), spans[i].len);
+        out += spans[i].len;
     }
     return true;
 }

@@ -52,7 +52,7 @@ inline bool digits(const char *s, int n, int &out) {
 
 class Decoder {
   public:
-    Decoder(ZQ_ASN_CTX *ctx, const uint8_t *base) : ctx_(ctx), base_(base), der_(ctx->flags & QRT_ASN_FLAG_STRICT_DER) {}
+    explicit Decoder(ZQ_ASN_CTX *ctx) : ctx_(ctx), der_(ctx->flags & QRT_ASN_FLAG_STRICT_DER) {}
 
     Err err;
 
@@ -89,7 +89,6 @@ class Decoder {
     bool check_default(const Field &f, const uint8_t *s, const uint8_t *e);
 
     ZQ_ASN_CTX *ctx_;
-    const uint8_t *base_;
     bool der_;
     unsigned depth_ = 0;
 };
@@ -756,7 +755,7 @@ int engine_decode(ZQ_ASN_CTX *ctx, int pdu, const unsigned char *in, size_t len,
         return e.code;
     }
     std::memset(root, 0, value_size(d));
-    Decoder dec(ctx, in);
+    Decoder dec(ctx);
     bool ok;
     try {
         ok = dec.value(d, 0, p, end, root);

@@ -863,7 +863,8 @@ HEADER_PREAMBLE = """\
  *                                   <Type>_<alt>_chosen (and <alt>_chosen when unambiguous),
  *                                   numbered from 1 in the order of the alternatives
  *   <Type>_<name>                   the value of a named number
- * A field whose type contains itself by value is held through a pointer.
+ * A field whose type contains itself by value is held through a pointer. The tree of a
+ * SEQUENCE OF or SET OF type is a heap cell that holds the pointer to the first node.
  *
  * Ownership: a tree from QRT_ASN_DecodePDU or QRT_ASN_CopyPDU is the caller's; every node,
  * list element and buffer in it comes from QRT_malloc and QRT_ASN_FreePDU releases them all.

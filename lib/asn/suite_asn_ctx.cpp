@@ -121,12 +121,14 @@ QRT_API int QRT_ASN_Initialize(void) {
     pthread_mutex_lock(&g_init_mutex);
     int rc = 0;
     if (!g_asn_init.load(std::memory_order_relaxed)) {
+        pthread_mutex_lock(&g_asn_mutex);  // threads copying the master read it under this lock
         int e = engine_init(&g_asn_global);
         const char *call = "ossinit";
         if (!e) {
             e = engine_set_flags(&g_asn_global, 0);
             call = "ossSetFlags";
         }
+        pthread_mutex_unlock(&g_asn_mutex);
         if (e) {
             QRT_Trace_PutError(call, e, g_asn_global.errorText, __FILE__, __LINE__);
             rc = OSTREL_FAIL_AS("QRT_ASN_Global_Init", QRT_ASN_OSS_FAILED);
@@ -153,7 +155,16 @@ QRT_API ZQ_ASN_CTX *QRT_ASN_AcquireCTX(void) {
     }
     auto *ctx = static_cast<ZQ_ASN_CTX *>(QRT_calloc(1, sizeof(ZQ_ASN_CTX)));
     if (!ctx) return nullptr;
-    if (QRT_OssDupCtx(&g_asn_global, ctx) != 0) {
+    // The copy is made under the flag mutex so that it never sees a half-written master; a master
+    // that was shut down is set up again once (outside the lock: set-up takes it itself).
+    bool copied = false;
+    for (int attempt = 0; attempt < 2 && !copied; ++attempt) {
+        if (attempt) QRT_ASN_Initialize();
+        pthread_mutex_lock(&g_asn_mutex);
+        copied = engine_dup(&g_asn_global, ctx) == 0;
+        pthread_mutex_unlock(&g_asn_mutex);
+    }
+    if (!copied) {
         QRT_free(ctx);
         return nullptr;
     }
@@ -167,7 +178,9 @@ QRT_API int QRT_ASN_Finalize(void) { return 0; }
 QRT_API int QRT_ASN_FinalizeEx(void) {
     pthread_mutex_lock(&g_init_mutex);
     if (g_asn_init.load(std::memory_order_relaxed)) {
+        pthread_mutex_lock(&g_asn_mutex);
         engine_final(&g_asn_global);
+        pthread_mutex_unlock(&g_asn_mutex);
         g_asn_init.store(0, std::memory_order_release);
     }
     pthread_mutex_unlock(&g_init_mutex);

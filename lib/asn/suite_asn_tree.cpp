@@ -196,9 +196,11 @@ bool Copier::value(const TypeDesc &d, const void *s, void *o) {
                 if ((f.flags & (F_OPTIONAL | F_DEFAULT)) && !(mask & f.present)) {
                     if (!(f.flags & F_PTR)) {
                         // absent DEFAULT fields keep their default value
-                        const TypeDesc &fd = kTypes[f.type];
-                        if (fd.kind == K_BOOL || fd.kind == K_INT || fd.kind == K_NAMEDBITS)
-                            std::memcpy(static_cast<uint8_t *>(o) + f.offset, static_cast<const uint8_t *>(s) + f.offset, fd.size);
+                        const TypeDesc *fd = &kTypes[f.type];
+                        while (fd->kind == K_TAGGED) fd = &kTypes[fd->inner];
+                        if (fd->kind == K_BOOL || fd->kind == K_INT || fd->kind == K_NAMEDBITS)
+                            std::memcpy(static_cast<uint8_t *>(o) + f.offset, static_cast<const uint8_t *>(s) + f.offset,
+                                        fd->size);
                     }
                     continue;
                 }

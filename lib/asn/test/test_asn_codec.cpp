@@ -142,6 +142,34 @@ TEST_F(AsnTest, ValuesEncodeInDerForm) {
     for (auto &c : cases) EXPECT_EQ(c.encode(), c.der) << c.what;
 }
 
+// Absent DEFAULT fields read as their default value, also behind an explicit tag and in copies.
+TEST_F(AsnTest, DefaultsFillAbsentFields) {
+    Tree<RSASSA_PSS_params> pss(Bytes{0x30, 0x00}, 293);
+    ASSERT_TRUE(pss);
+    EXPECT_EQ(pss->saltLength, 20);
+    EXPECT_EQ(pss->trailerField, 1);
+    EXPECT_FALSE(pss->bit_mask & RSASSA_PSS_params_hashAlgorithm_present);
+    void *copy = nullptr;
+    ASSERT_EQ(QRT_ASN_CopyPDU(&copy, &*pss, 293), 0);
+    EXPECT_EQ(static_cast<RSASSA_PSS_params *>(copy)->saltLength, 20);
+    static_cast<RSASSA_PSS_params *>(copy)->saltLength = 32;
+    static_cast<RSASSA_PSS_params *>(copy)->bit_mask |= RSASSA_PSS_params_saltLength_present;
+    EXPECT_EQ(QRT_ASN_CmpPDU(copy, &*pss, 293), 1);
+    BIN out{0, nullptr};
+    ASSERT_EQ(QRT_ASN_EncodePDU(&out, copy, 293), 0);
+    EXPECT_EQ(ostrel::test::to_hex(out.value, out.length), "3005a203020120");
+    QRT_BIN_Reset(&out);
+    QRT_ASN_FreePDU(copy, 293);
+    // the SHA-1 identifier with NULL parameters is the default hash and is left out
+    expect_decodes_to({0x30, 0x0d, 0xa0, 0x0b, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e, 0x03, 0x02, 0x1a, 0x05, 0x00},
+                      {0x30, 0x00}, 293);
+    Tree<MacData> mac(Bytes{0x30, 0x10, 0x30, 0x09, 0x30, 0x05, 0x06, 0x03, 0x55, 0x1d, 0x0f, 0x04, 0x00,
+                            0x04, 0x03, 0x01, 0x02, 0x03},
+                      301);
+    ASSERT_TRUE(mac);
+    EXPECT_EQ(mac->iterations, 1);
+}
+
 TEST_F(AsnTest, EncodingRefusesBrokenTrees) {
     struct Case {
         const char *what;

@@ -154,7 +154,7 @@ void walk_pfx(const Bytes &der, int *bags, int *encrypted) {
     for (AuthenticatedSafe ci = *as; ci; ci = ci->next) {
         Bytes inner(ci->value.content.value, ci->value.content.value + ci->value.content.length);
         if (QRT_ASN_CmpOID(&ci->value.contentType, &id_encryptedData) == 0) {
-            expect_round_trip(inner, 298, "EncryptedData");
+            expect_round_trip(inner, EncryptedData_P7_PDU, "EncryptedData");
             ++*encrypted;
             continue;
         }

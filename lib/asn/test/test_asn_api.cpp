@@ -67,13 +67,13 @@ TEST_F(AsnTest, ComparisonSeesValuesNotEncodings) {
     Bytes a = {0x30, 0x09, 0x06, 0x03, 0x55, 0x1d, 0x0f, 0x04, 0x02, 0x03, 0x00};
     Bytes b = {0x30, 0x0c, 0x06, 0x03, 0x55, 0x1d, 0x0f, 0x01, 0x01, 0x00, 0x04, 0x02, 0x03, 0x00};
     Bytes c = {0x30, 0x0c, 0x06, 0x03, 0x55, 0x1d, 0x0f, 0x01, 0x01, 0xff, 0x04, 0x02, 0x03, 0x00};
-    Tree<Extension> ta(a, 282), tb(b, 282), tc(c, 282);
+    Tree<Extension> ta(a, Extension_PDU), tb(b, Extension_PDU), tc(c, Extension_PDU);
     ASSERT_TRUE(ta && tb && tc);
     EXPECT_EQ(ta->critical, 0);
     EXPECT_FALSE(ta->bit_mask & Extension_critical_present);
     EXPECT_TRUE(tb->bit_mask & Extension_critical_present);
-    EXPECT_EQ(QRT_ASN_CmpPDU(&*ta, &*tb, 282), 0);
-    EXPECT_EQ(QRT_ASN_CmpPDU(&*ta, &*tc, 282), 1);
+    EXPECT_EQ(QRT_ASN_CmpPDU(&*ta, &*tb, Extension_PDU), 0);
+    EXPECT_EQ(QRT_ASN_CmpPDU(&*ta, &*tc, Extension_PDU), 1);
 }
 
 TEST_F(AsnTest, ContextsAreSetUpOncePerThread) {

@@ -136,7 +136,7 @@ TEST_F(AsnTest, ValuesEncodeInDerForm) {
              Attribute at{};
              at.type = id_at_commonName;
              at.values = &n1;
-             return enc(&at, 279);
+             return enc(&at, Attribute_PDU);
          }, "300d0603550403310602010302010" "5"},
     };
     for (auto &c : cases) EXPECT_EQ(c.encode(), c.der) << c.what;
@@ -144,28 +144,28 @@ TEST_F(AsnTest, ValuesEncodeInDerForm) {
 
 // Absent DEFAULT fields read as their default value, also behind an explicit tag and in copies.
 TEST_F(AsnTest, DefaultsFillAbsentFields) {
-    Tree<RSASSA_PSS_params> pss(Bytes{0x30, 0x00}, 293);
+    Tree<RSASSA_PSS_params> pss(Bytes{0x30, 0x00}, RSASSA_PSS_params_PDU);
     ASSERT_TRUE(pss);
     EXPECT_EQ(pss->saltLength, 20);
     EXPECT_EQ(pss->trailerField, 1);
     EXPECT_FALSE(pss->bit_mask & RSASSA_PSS_params_hashAlgorithm_present);
     void *copy = nullptr;
-    ASSERT_EQ(QRT_ASN_CopyPDU(&copy, &*pss, 293), 0);
+    ASSERT_EQ(QRT_ASN_CopyPDU(&copy, &*pss, RSASSA_PSS_params_PDU), 0);
     EXPECT_EQ(static_cast<RSASSA_PSS_params *>(copy)->saltLength, 20);
     static_cast<RSASSA_PSS_params *>(copy)->saltLength = 32;
     static_cast<RSASSA_PSS_params *>(copy)->bit_mask |= RSASSA_PSS_params_saltLength_present;
-    EXPECT_EQ(QRT_ASN_CmpPDU(copy, &*pss, 293), 1);
+    EXPECT_EQ(QRT_ASN_CmpPDU(copy, &*pss, RSASSA_PSS_params_PDU), 1);
     BIN out{0, nullptr};
-    ASSERT_EQ(QRT_ASN_EncodePDU(&out, copy, 293), 0);
+    ASSERT_EQ(QRT_ASN_EncodePDU(&out, copy, RSASSA_PSS_params_PDU), 0);
     EXPECT_EQ(ostrel::test::to_hex(out.value, out.length), "3005a203020120");
     QRT_BIN_Reset(&out);
-    QRT_ASN_FreePDU(copy, 293);
+    QRT_ASN_FreePDU(copy, RSASSA_PSS_params_PDU);
     // the SHA-1 identifier with NULL parameters is the default hash and is left out
     expect_decodes_to({0x30, 0x0d, 0xa0, 0x0b, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e, 0x03, 0x02, 0x1a, 0x05, 0x00},
-                      {0x30, 0x00}, 293);
+                      {0x30, 0x00}, RSASSA_PSS_params_PDU);
     Tree<MacData> mac(Bytes{0x30, 0x10, 0x30, 0x09, 0x30, 0x05, 0x06, 0x03, 0x55, 0x1d, 0x0f, 0x04, 0x00,
                             0x04, 0x03, 0x01, 0x02, 0x03},
-                      301);
+                      MacData_PDU);
     ASSERT_TRUE(mac);
     EXPECT_EQ(mac->iterations, 1);
 }
@@ -284,7 +284,7 @@ TEST_F(AsnTest, HostileInputsAreBounded) {
         {"10000 nested constructed strings", nest(10000, 0x24), OctetString_PDU, "LIMITED"},
         {"10000 nested elements in an open type", deep_any, AlgorithmIdentifier_PDU, "LIMITED"},
         {"INTEGER of 100000 octets", big_int, CertificateSerialNumber_PDU, "LIMITED"},
-        {"SET OF with 100000 elements", huge_set, 279, nullptr},
+        {"SET OF with 100000 elements", huge_set, Attribute_PDU, nullptr},
         {"tag number beyond 2^28", {0x1f, 0xff, 0xff, 0xff, 0xff, 0x7f, 0x00}, OctetString_PDU, "LIMITED"},
         {"indefinite length on a primitive", {0x04, 0x80, 0x00, 0x00}, OctetString_PDU, "DATA_ERROR"},
         {"unterminated indefinite length", {0x24, 0x80, 0x04, 0x01, 0x41}, OctetString_PDU, "MORE_INPUT"},
@@ -330,7 +330,7 @@ TEST_F(AsnTest, BerFormsDecodeToTheDerTree) {
     // explicit default values and UTCTime without seconds
     expect_decodes_to({0x30, 0x03, 0x01, 0x01, 0x00}, {0x30, 0x00}, BasicConstraints_PDU);
     expect_decodes_to({0x17, 0x0b, '2', '4', '0', '1', '0', '1', '0', '0', '0', '0', 'Z'},
-                      {0x17, 0x0d, '2', '4', '0', '1', '0', '1', '0', '0', '0', '0', '0', '0', 'Z'}, 285);
+                      {0x17, 0x0d, '2', '4', '0', '1', '0', '1', '0', '0', '0', '0', '0', '0', 'Z'}, Time_PDU);
 }
 
 // The strict flag turns every BER liberty into a failure.
@@ -352,11 +352,11 @@ TEST_F(AsnTest, StrictContextAcceptsOnlyDer) {
         {0x02, 0x02, 0x00, 0x05},
     };
     std::vector<int> pdus = {Certificate_PDU, OctetString_PDU, BasicConstraints_PDU, BasicConstraints_PDU,
-                             BasicConstraints_PDU, KeyUsage_PDU, KeyUsage_PDU, 285, 0, CertificateSerialNumber_PDU};
+                             BasicConstraints_PDU, KeyUsage_PDU, KeyUsage_PDU, Time_PDU, 0, CertificateSerialNumber_PDU};
     // a SET OF INTEGER: the values of an Attribute
     Bytes attr = {0x30, 0x0d, 0x06, 0x03, 0x55, 0x04, 0x03, 0x31, 0x06, 0x02, 0x01, 0x05, 0x02, 0x01, 0x03};
     non_der[8] = attr;
-    pdus[8] = 279;
+    pdus[8] = Attribute_PDU;
     for (size_t i = 0; i < non_der.size(); ++i) {
         BIN in{static_cast<unsigned int>(non_der[i].size()), non_der[i].data()};
         void *tree = nullptr;

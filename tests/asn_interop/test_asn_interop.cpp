@@ -54,7 +54,18 @@ class OpensslCorpus : public AsnTest {
             "openssl cms -sign -stream -in msg.txt -signer leaf.pem -inkey leaf.key -outform DER -out streamed.der\n"
             "openssl cms -cmsout -in streamed.der -inform DER -outform DER -out streamed.cmsout.der\n"
             "openssl ocsp -issuer ca.pem -cert leaf.pem -cert r1.pem -reqout ocsp.req\n"
-            "openssl ts -query -data msg.txt -sha256 -cert -out ts.tsq\n";
+            "openssl ts -query -data msg.txt -sha256 -cert -out ts.tsq\n"
+            "openssl ocsp -index db/index.txt -rsigner ca.pem -rkey ca.key -CA ca.pem -reqin ocsp.req "
+            "-respout ocsp.resp -ndays 1\n"
+            "openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.pem -subj /CN=tsa -days 10 "
+            "-addext extendedKeyUsage=critical,timeStamping\n"
+            "echo 01 > tsaserial\n"
+            "cat > tsa.cnf <<'CNF'\n"
+            "[tsa]\ndefault_tsa = t\n[t]\nserial = ./tsaserial\nsigner_cert = ./tsa.pem\nsigner_key = ./tsa.key\n"
+            "signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
+            "accuracy = secs:1, millisecs:500\nordering = yes\ness_cert_id_alg = sha1\n"
+            "CNF\n"
+            "openssl ts -reply -queryfile ts.tsq -config tsa.cnf -out ts.tsr\n";
         ostrel::test::write_file(d + "/make.sh", script);
         ok_ = ostrel::test::run("bash " + d + "/make.sh") == 0;
         if (!ok_) log_ = ostrel::test::read_file(d + "/log.txt");
@@ -237,6 +248,68 @@ TEST_F(OpensslCorpus, OcspRequestAndTimeStampQuery) {
     EXPECT_EQ(t->version, TimeStampReq_version_v1);
     EXPECT_EQ(t->certReq, 1);
     EXPECT_EQ(t->messageImprint.hashedMessage.length, 32u);
+}
+
+TEST_F(OpensslCorpus, OcspResponseWithRevokedCertificate) {
+    Bytes der = file("ocsp.resp");
+    expect_round_trip(der, OCSPResponse_PDU, "OCSP response");
+    Tree<OCSPResponse> r(der, OCSPResponse_PDU);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->responseStatus, OCSPResponseStatus_successful);
+    ASSERT_TRUE(r->bit_mask & OCSPResponse_responseBytes_present);
+    EXPECT_EQ(QRT_ASN_CmpOID(&r->responseBytes.responseType, &id_pkix_ocsp_basic), 0);
+    Bytes basic = bin_bytes(r->responseBytes.response);
+    expect_round_trip(basic, BasicOCSPResponse_PDU, "BasicOCSPResponse");
+    Tree<BasicOCSPResponse> b(basic, BasicOCSPResponse_PDU);
+    ASSERT_TRUE(b);
+    int good = 0, revoked = 0;
+    for (ResponseData_responses s = b->tbsResponseData.responses; s; s = s->next) {
+        if (s->value.certStatus.choice == CertStatus_good_chosen) ++good;
+        if (s->value.certStatus.choice == CertStatus_revoked_chosen) {
+            ++revoked;
+            const RevokedInfo &ri = s->value.certStatus.u.revoked;
+            ASSERT_TRUE(ri.bit_mask & RevokedInfo_revocationReason_present);
+            EXPECT_EQ(ri.revocationReason, CRLReason_keyCompromise);
+        }
+    }
+    EXPECT_EQ(good, 1);
+    EXPECT_EQ(revoked, 1);
+}
+
+TEST_F(OpensslCorpus, TimeStampResponseAndToken) {
+    Bytes der = file("ts.tsr");
+    expect_round_trip(der, TimeStampResp_PDU, "time-stamp response");
+    Tree<TimeStampResp> r(der, TimeStampResp_PDU);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status.status, PKIStatus_accepted);
+    ASSERT_TRUE(r->bit_mask & TimeStampResp_timeStampToken_present);
+    Bytes sd = any_bytes(r->timeStampToken.content);
+    Tree<SignedData> s(sd, SignedData_PDU);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(QRT_ASN_CmpOID(&s->encapContentInfo.eContentType, &id_ct_TSTInfo), 0);
+    ASSERT_TRUE(s->encapContentInfo.bit_mask & EncapsulatedContentInfo_eContent_present);
+    Bytes tst = bin_bytes(s->encapContentInfo.eContent);
+    expect_round_trip(tst, TSTInfo_PDU, "TSTInfo");
+    Tree<TSTInfo> info(tst, TSTInfo_PDU);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->ordering, 1);
+    ASSERT_TRUE(info->bit_mask & TSTInfo_accuracy_present);
+    EXPECT_EQ(info->accuracy.seconds, 1);
+    EXPECT_EQ(info->accuracy.millis, 500);
+    EXPECT_EQ(info->genTime.utc, 1);
+    // the signer names its certificate with the ESS signing-certificate attribute
+    bool found = false;
+    for (SignedAttributes a = s->signerInfos->value.signedAttrs; a; a = a->next) {
+        if (QRT_ASN_CmpOID(&a->value.type, &id_aa_signingCertificate) != 0) continue;
+        found = true;
+        Bytes v = any_bytes(a->value.values->value);
+        expect_round_trip(v, SigningCertificate_PDU, "SigningCertificate");
+        Tree<SigningCertificate> sc(v, SigningCertificate_PDU);
+        ASSERT_TRUE(sc);
+        ASSERT_NE(sc->certs, nullptr);
+        EXPECT_EQ(sc->certs->value.certHash.length, 20u);
+    }
+    EXPECT_TRUE(found);
 }
 
 }  // namespace

@@ -286,6 +286,34 @@ bool default_equals(const Field &f, const void *slot) {
     }
 }
 
+// The elements of a SET OF are unordered: two short sets are equal when every element of one
+// matches a distinct element of the other.
+bool same_members(const Field &ef, const void *a, const void *b, unsigned depth) {
+    constexpr size_t kMax = 64;
+    const Node *xs[kMax], *ys[kMax];
+    size_t nx = 0, ny = 0;
+    for (const Node *n = *static_cast<const Node *const *>(a); n; n = n->next) {
+        if (nx == kMax) return false;
+        xs[nx++] = n;
+    }
+    for (const Node *n = *static_cast<const Node *const *>(b); n; n = n->next) {
+        if (ny == kMax) return false;
+        ys[ny++] = n;
+    }
+    if (nx != ny) return false;
+    bool used[kMax] = {};
+    for (size_t i = 0; i < nx; ++i) {
+        size_t j = 0;
+        for (; j < ny; ++j)
+            if (!used[j] && equal_field(ef, reinterpret_cast<const uint8_t *>(xs[i]) + ef.offset,
+                                        reinterpret_cast<const uint8_t *>(ys[j]) + ef.offset, depth + 1))
+                break;
+        if (j == ny) return false;
+        used[j] = true;
+    }
+    return true;
+}
+
 bool equal_value(const TypeDesc &d, const void *a, const void *b, unsigned depth) {
     if (depth > 4 * kMaxDepth) return false;
     switch (d.kind) {
@@ -357,9 +385,10 @@ bool equal_value(const TypeDesc &d, const void *a, const void *b, unsigned depth
                 if (++count > kMaxElements) return false;
                 if (!equal_field(ef, reinterpret_cast<const uint8_t *>(x) + ef.offset,
                                  reinterpret_cast<const uint8_t *>(y) + ef.offset, depth + 1))
-                    return false;
+                    break;
             }
-            return !x && !y;
+            if (!x && !y) return true;
+            return d.kind == K_SETOF && same_members(ef, a, b, depth);
         }
         case K_TAGGED: return equal_value(kTypes[d.inner], a, b, depth + 1);
         default: return false;

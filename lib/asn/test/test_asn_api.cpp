@@ -76,6 +76,39 @@ TEST_F(AsnTest, ComparisonSeesValuesNotEncodings) {
     EXPECT_EQ(QRT_ASN_CmpPDU(&*ta, &*tc, Extension_PDU), 1);
 }
 
+// A multi-valued RDN is a set: the order its values arrive in does not change the name.
+TEST_F(AsnTest, SetsCompareWithoutOrder) {
+    Bytes cn = {0x30, 0x09, 0x06, 0x03, 0x55, 0x04, 0x03, 0x0c, 0x02, 'a', 'b'};
+    Bytes ou = {0x30, 0x09, 0x06, 0x03, 0x55, 0x04, 0x0b, 0x0c, 0x02, 'c', 'd'};
+    auto name = [](const Bytes &first, const Bytes &second) {
+        Bytes seq;
+        seq.push_back(0x30);
+        seq.push_back(static_cast<unsigned char>(first.size() + second.size() + 2));
+        seq.push_back(0x31);
+        seq.push_back(static_cast<unsigned char>(first.size() + second.size()));
+        for (unsigned char c : first) seq.push_back(c);
+        for (unsigned char c : second) seq.push_back(c);
+        return seq;
+    };
+    Tree<Name> sorted(name(cn, ou), Name_PDU), unsorted(name(ou, cn), Name_PDU), other(name(cn, cn), Name_PDU);
+    ASSERT_TRUE(sorted && unsorted && other);
+    EXPECT_EQ(QRT_ASN_CmpPDU(&*sorted, &*unsorted, Name_PDU), 0);
+    EXPECT_EQ(QRT_ASN_CmpPDU(&*sorted, &*other, Name_PDU), 1);
+    // sequences keep their order
+    auto rdns = [](const Bytes &first, const Bytes &second) {
+        Bytes seq{0x30, static_cast<unsigned char>(first.size() + second.size() + 4)};
+        for (const Bytes *b : {&first, &second}) {
+            seq.push_back(0x31);
+            seq.push_back(static_cast<unsigned char>(b->size()));
+            for (unsigned char c : *b) seq.push_back(c);
+        }
+        return seq;
+    };
+    Tree<RDNSequence> ab(rdns(cn, ou), DistinguishedName_PDU), ba(rdns(ou, cn), DistinguishedName_PDU);
+    ASSERT_TRUE(ab && ba);
+    EXPECT_EQ(QRT_ASN_CmpPDU(&*ab, &*ba, DistinguishedName_PDU), 1);
+}
+
 TEST_F(AsnTest, ContextsAreSetUpOncePerThread) {
     ZQ_ASN_CTX *mine = QRT_ASN_AcquireCTX();
     ASSERT_NE(mine, nullptr);

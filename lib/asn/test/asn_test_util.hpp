@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "ostrel/asn_tree.hpp"
 #include "ostrel/test_support.hpp"
 #include "suite_asn.h"
 
@@ -157,23 +158,12 @@ inline Bytes to_ber(const Bytes &der) {
 
 // A decoded tree released at scope exit.
 template <class T>
-class Tree {
+class Tree : public ostrel::AsnTree<T> {
   public:
-    Tree(const Bytes &der, int pdu) : pdu_(pdu) {
+    Tree(const Bytes &der, int pdu) : ostrel::AsnTree<T>(pdu) {
         BIN in{static_cast<unsigned int>(der.size()), const_cast<unsigned char *>(der.data())};
-        void *v = nullptr;
-        if (QRT_ASN_DecodePDU(&v, &in, pdu) == 0) tree_ = static_cast<T *>(v);
+        this->decode(&in);
     }
-    ~Tree() { QRT_ASN_FreePDU(tree_, pdu_); }
-    Tree(const Tree &) = delete;
-    Tree &operator=(const Tree &) = delete;
-    explicit operator bool() const { return tree_ != nullptr; }
-    T *operator->() const { return tree_; }
-    T &operator*() const { return *tree_; }
-
-  private:
-    T *tree_ = nullptr;
-    int pdu_;
 };
 
 class AsnTest : public ::testing::Test {

@@ -310,7 +310,8 @@ class ZoneGuard {
 TEST_F(AsnTest, TimesConvertInEveryZone) {
     for (const char *tz : {"UTC", "Asia/Seoul", "America/New_York", "Europe/Moscow", "Australia/Lord_Howe"}) {
         ZoneGuard zone(tz);
-        for (time_t t : {time_t{0}, time_t{951782400}, time_t{1700000000}, time_t{2147483647}, time_t{1100000000}}) {
+        for (time_t t : {time_t{0}, time_t{951782400}, time_t{1700000000}, time_t{2147483647}, time_t{1100000000},
+                          time_t{1350000000} /* Moscow kept UTC+4 then */}) {
             GeneralizedTime g;
             QRT_ASN_Time2General(&g, t);
             EXPECT_EQ(g.utc, 1);

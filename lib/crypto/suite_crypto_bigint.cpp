@@ -1,0 +1,303 @@
+// The big-integer record (32-bit words, least significant first), its byte and DER forms, the
+// pool of temporaries, and the conversion to and from OpenSSL's BIGNUM.
+#include <cstring>
+#include <vector>
+
+#include "crypto_internal.h"
+#include "ostrel/owners.hpp"
+#include "ostrel/reader.hpp"
+
+using namespace ostrel;
+using namespace ostrel::crypto;
+
+namespace {
+
+void trim(WJ_BigInt *a) {
+    while (a->Length > 1 && a->Data[a->Length - 1] == 0) --a->Length;
+    if (a->Length == 1 && a->Data[0] == 0) a->Sign = 0;
+}
+
+int grow(WJ_BigInt *a, unsigned words) {
+    if (words <= a->MemLength) return 0;
+    auto *d = static_cast<WJ_WORD *>(QRT_calloc(words, sizeof(WJ_WORD)));
+    if (!d) return WJ_ERR_MEMORY;
+    if (a->Data) {
+        std::memcpy(d, a->Data, a->MemLength * sizeof(WJ_WORD));
+        wipe(a->Data, a->MemLength * sizeof(WJ_WORD));
+        QRT_free(a->Data);
+    }
+    a->Data = d;
+    a->MemLength = words;
+    return 0;
+}
+
+bool valid(const WJ_BigInt *a) { return a && a->Data && a->Length >= 1 && a->Length <= a->MemLength; }
+
+// Magnitude as minimal big-endian bytes (one zero byte for zero).
+std::vector<uint8_t> magnitude(const WJ_BigInt *a) {
+    std::vector<uint8_t> out;
+    out.reserve(a->Length * 4);
+    for (unsigned i = a->Length; i-- > 0;)
+        for (int k = 3; k >= 0; --k) out.push_back(static_cast<uint8_t>(a->Data[i] >> (8 * k)));
+    size_t lead = 0;
+    while (lead + 1 < out.size() && out[lead] == 0) ++lead;
+    out.erase(out.begin(), out.begin() + static_cast<long>(lead));
+    return out;
+}
+
+int set_magnitude(WJ_BigInt *a, const uint8_t *in, size_t n) {
+    while (n > 1 && *in == 0) {
+        ++in;
+        --n;
+    }
+    unsigned words = static_cast<unsigned>(n / 4 + 1);
+    if (int rc = grow(a, words)) return rc;
+    std::memset(a->Data, 0, a->MemLength * sizeof(WJ_WORD));
+    for (size_t i = 0; i < n; ++i) {
+        size_t bit = (n - 1 - i) * 8;
+        a->Data[bit / 32] |= WJ_WORD{in[i]} << (bit % 32);
+    }
+    a->Length = words;
+    a->Sign = 0;
+    trim(a);
+    return 0;
+}
+
+int put(unsigned char *out, unsigned int *out_len, const std::vector<uint8_t> &bytes) {
+    if (!out) {
+        *out_len = static_cast<unsigned>(bytes.size());
+        return 0;
+    }
+    if (*out_len < bytes.size()) return WJ_ERR_BUFFER_SMALL;
+    std::memcpy(out, bytes.data(), bytes.size());
+    *out_len = static_cast<unsigned>(bytes.size());
+    return 0;
+}
+
+}  // namespace
+
+namespace ostrel::crypto {
+
+BIGNUM *bn_from_bigint(const WJ_BigInt *a) {
+    if (!valid(a)) return nullptr;
+    std::vector<uint8_t> m = magnitude(a);
+    BIGNUM *bn = BN_bin2bn(m.data(), static_cast<int>(m.size()), nullptr);
+    if (bn && a->Sign) BN_set_negative(bn, 1);
+    wipe(m.data(), m.size());
+    return bn;
+}
+
+int bigint_from_bn(WJ_BigInt *a, const BIGNUM *bn) {
+    if (!a || !bn) return WJ_ERR_BAD_ARGUMENT;
+    std::vector<uint8_t> m(static_cast<size_t>(BN_num_bytes(bn)) + 1);
+    int n = BN_bn2bin(bn, m.data());
+    int rc = set_magnitude(a, m.data(), static_cast<size_t>(n ? n : 1));
+    if (n == 0) m[0] = 0;
+    if (!rc && BN_is_negative(bn) && !BN_is_zero(bn)) a->Sign = 1;
+    wipe(m.data(), m.size());
+    return rc;
+}
+
+}  // namespace ostrel::crypto
+
+struct _WJ_POOL_CTX {
+    std::vector<WJ_BigInt *> free_list;
+};
+
+extern "C" {
+
+QRT_API WJ_BigInt *WJ_BigInt_New(unsigned int words) {
+    auto *a = static_cast<WJ_BigInt *>(QRT_calloc(1, sizeof(WJ_BigInt)));
+    if (!a) return nullptr;
+    if (grow(a, words ? words : 1)) {
+        QRT_free(a);
+        return nullptr;
+    }
+    a->Length = 1;
+    return a;
+}
+
+QRT_API void WJ_BigInt_Free(WJ_BigInt *a) {
+    if (!a) return;
+    if (a->Data) {
+        wipe(a->Data, a->MemLength * sizeof(WJ_WORD));
+        QRT_free(a->Data);
+    }
+    QRT_free(a);
+}
+
+QRT_API int WJ_BigInt_Copy(WJ_BigInt *dst, const WJ_BigInt *src) {
+    if (!dst || !valid(src)) return WJ_ERR_BAD_ARGUMENT;
+    if (dst == src) return 0;
+    if (int rc = grow(dst, src->Length)) return rc;
+    std::memset(dst->Data, 0, dst->MemLength * sizeof(WJ_WORD));
+    std::memcpy(dst->Data, src->Data, src->Length * sizeof(WJ_WORD));
+    dst->Length = src->Length;
+    dst->Sign = src->Sign;
+    return 0;
+}
+
+QRT_API int WJ_BigInt_Cmp(const WJ_BigInt *a, const WJ_BigInt *b) {
+    if (!valid(a) || !valid(b)) return WJ_ERR_BAD_ARGUMENT;
+    auto len = [](const WJ_BigInt *x) {
+        unsigned n = x->Length;
+        while (n > 1 && x->Data[n - 1] == 0) --n;
+        return n;
+    };
+    unsigned la = len(a), lb = len(b);
+    bool za = la == 1 && a->Data[0] == 0, zb = lb == 1 && b->Data[0] == 0;
+    int sa = za ? 0 : a->Sign, sb = zb ? 0 : b->Sign;
+    if (sa != sb) return sa ? -1 : 1;
+    int mag = 0;
+    if (la != lb) {
+        mag = la > lb ? 1 : -1;
+    } else {
+        for (unsigned i = la; i-- > 0;)
+            if (a->Data[i] != b->Data[i]) {
+                mag = a->Data[i] > b->Data[i] ? 1 : -1;
+                break;
+            }
+    }
+    return sa ? -mag : mag;
+}
+
+QRT_API int WJ_BigInt_Reset(WJ_BigInt *a) {
+    if (!a || !a->Data) return WJ_ERR_BAD_ARGUMENT;
+    wipe(a->Data, a->MemLength * sizeof(WJ_WORD));
+    a->Length = 1;
+    a->Sign = 0;
+    return 0;
+}
+
+QRT_API int WJ_BigInt_Realloc(WJ_BigInt *a, unsigned int words) {
+    if (!a) return WJ_ERR_BAD_ARGUMENT;
+    int rc = grow(a, words ? words : 1);
+    if (!rc && a->Length == 0) a->Length = 1;
+    return rc;
+}
+
+QRT_API unsigned int WJ_BigInt_GetBitLength(const WJ_BigInt *a) {
+    if (!valid(a)) return 0;
+    for (unsigned i = a->Length; i-- > 0;)
+        if (WJ_WORD w = a->Data[i]) {
+            unsigned bits = 0;
+            while (w) {
+                ++bits;
+                w >>= 1;
+            }
+            return i * 32 + bits;
+        }
+    return 0;
+}
+
+QRT_API unsigned int WJ_BigInt_GetByteLength(const WJ_BigInt *a) { return (WJ_BigInt_GetBitLength(a) + 7) / 8; }
+
+QRT_API int WJ_BigInt_IntToBytes(unsigned char *out, unsigned int *outLength, const WJ_BigInt *a) {
+    if (!outLength || !valid(a)) return WJ_ERR_BAD_ARGUMENT;
+    return guarded([&] { return put(out, outLength, magnitude(a)); });
+}
+
+QRT_API int WJ_BigInt_BytesToInt(WJ_BigInt *a, const unsigned char *in, unsigned int inLength) {
+    if (!a || (!in && inLength)) return WJ_ERR_BAD_ARGUMENT;
+    static const uint8_t zero = 0;
+    return inLength ? set_magnitude(a, in, inLength) : set_magnitude(a, &zero, 1);
+}
+
+// INTEGER: 02, length, minimal two's complement content.
+QRT_API int WJ_BigInt_DerEncode(unsigned char *out, unsigned int *outLength, const WJ_BigInt *a) {
+    if (!outLength || !valid(a)) return WJ_ERR_BAD_ARGUMENT;
+    return guarded([&] {
+        std::vector<uint8_t> m = magnitude(a);
+        bool neg = a->Sign && !(m.size() == 1 && m[0] == 0);
+        if (neg) {
+            // two's complement of the magnitude
+            for (auto &b : m) b = static_cast<uint8_t>(~b);
+            for (size_t i = m.size(); i-- > 0;)
+                if (++m[i]) break;
+            if (!(m[0] & 0x80)) m.insert(m.begin(), 0xff);
+            while (m.size() > 1 && m[0] == 0xff && (m[1] & 0x80)) m.erase(m.begin());
+        } else if (m[0] & 0x80) {
+            m.insert(m.begin(), 0x00);
+        }
+        std::vector<uint8_t> der{0x02};
+        size_t n = m.size();
+        if (n < 0x80) {
+            der.push_back(static_cast<uint8_t>(n));
+        } else {
+            uint8_t len[4];
+            int k = 0;
+            for (size_t v = n; v; v >>= 8) len[k++] = static_cast<uint8_t>(v);
+            der.push_back(static_cast<uint8_t>(0x80 | k));
+            while (k) der.push_back(len[--k]);
+        }
+        der.insert(der.end(), m.begin(), m.end());
+        return put(out, outLength, der);
+    });
+}
+
+QRT_API int WJ_BigInt_DerDecode(WJ_BigInt *a, const unsigned char *in, unsigned int inLength) {
+    if (!a || !in) return WJ_ERR_BAD_ARGUMENT;
+    return guarded([&] {
+        Reader r(in, inLength);
+        uint8_t tag = 0, l0 = 0;
+        if (!r.u8(tag) || !r.u8(l0)) return WJ_ERR_SHORT_INPUT;
+        if (tag != 0x02) return WJ_ERR_BAD_DER;
+        size_t len = l0;
+        if (l0 & 0x80) {
+            unsigned k = l0 & 0x7f;
+            if (k == 0 || k > 4) return WJ_ERR_BAD_DER;
+            len = 0;
+            for (unsigned i = 0; i < k; ++i) {
+                uint8_t b = 0;
+                if (!r.u8(b)) return WJ_ERR_SHORT_INPUT;
+                len = len << 8 | b;
+            }
+            if (len < 0x80) return WJ_ERR_BAD_DER;  // not minimal
+        }
+        if (len == 0) return WJ_ERR_BAD_DER;
+        if (len > r.remaining()) return WJ_ERR_SHORT_INPUT;
+        if (len != r.remaining()) return WJ_ERR_BAD_DER;
+        const uint8_t *p = r.data();
+        if (len > 1 && ((p[0] == 0 && !(p[1] & 0x80)) || (p[0] == 0xff && (p[1] & 0x80)))) return WJ_ERR_BAD_DER;
+        if (!(p[0] & 0x80)) return set_magnitude(a, p, len);
+        std::vector<uint8_t> m(p, p + len);  // negative: magnitude = two's complement
+        for (auto &b : m) b = static_cast<uint8_t>(~b);
+        for (size_t i = m.size(); i-- > 0;)
+            if (++m[i]) break;
+        int rc = set_magnitude(a, m.data(), m.size());
+        if (!rc) a->Sign = 1;
+        return rc;
+    });
+}
+
+QRT_API WJ_POOL_CTX *WJ_POOL_CTX_New(void) { return new (std::nothrow) WJ_POOL_CTX; }
+
+QRT_API void WJ_POOL_CTX_Free(WJ_POOL_CTX *pool) {
+    if (!pool) return;
+    for (WJ_BigInt *a : pool->free_list) WJ_BigInt_Free(a);
+    delete pool;
+}
+
+QRT_API WJ_BigInt *WJ_POOL_CTX_Pop(WJ_POOL_CTX *pool, unsigned int words) {
+    if (!pool) return nullptr;
+    if (!words) words = 1;
+    for (size_t i = pool->free_list.size(); i-- > 0;) {
+        WJ_BigInt *a = pool->free_list[i];
+        if (a->MemLength >= words) {
+            pool->free_list.erase(pool->free_list.begin() + static_cast<long>(i));
+            return a;  // wiped when pushed
+        }
+    }
+    return WJ_BigInt_New(words);
+}
+
+QRT_API int WJ_POOL_CTX_Push(WJ_POOL_CTX *pool, WJ_BigInt *a) {
+    if (!pool || !a || !a->Data) return WJ_ERR_BAD_ARGUMENT;
+    WJ_BigInt_Reset(a);
+    return guarded([&] {
+        pool->free_list.push_back(a);
+        return 0;
+    });
+}
+
+}  // extern "C"

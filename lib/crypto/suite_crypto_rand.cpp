@@ -1,0 +1,48 @@
+// Random numbers from the DRBG of the core's private OpenSSL context.
+#include <openssl/rand.h>
+
+#include <algorithm>
+
+#include "crypto_internal.h"
+
+namespace ostrel::crypto {
+
+int random_bytes(uint8_t *out, size_t n) {
+    OSSL_LIB_CTX *ctx = libctx();
+    if (!ctx) return WJ_ERR_RANDOM;
+    while (n) {
+        size_t chunk = std::min<size_t>(n, 1u << 20);
+        if (RAND_bytes_ex(ctx, out, chunk, 0) != 1) return WJ_ERR_RANDOM;
+        out += chunk;
+        n -= chunk;
+    }
+    return 0;
+}
+
+}  // namespace ostrel::crypto
+
+using namespace ostrel;
+using namespace ostrel::crypto;
+
+extern "C" {
+
+QRT_API int WJC_GetRandom(unsigned char *out, unsigned int length) {
+    if (!out && length) return WJ_ERR_BAD_ARGUMENT;
+    if (int rc = gate()) return rc;
+    return random_bytes(out, length);
+}
+
+QRT_API int WJC_UpdateRandom(const unsigned char *seed, unsigned int length) {
+    if (!seed && length) return WJ_ERR_BAD_ARGUMENT;
+    if (int rc = gate()) return rc;
+    if (length == 0) return 0;
+    OSSL_LIB_CTX *ctx = libctx();
+    EVP_RAND_CTX *primary = ctx ? RAND_get0_primary(ctx) : nullptr;
+    if (!primary) return WJ_ERR_RANDOM;
+    // Reseed from the system with the caller's bytes as additional input.
+    return EVP_RAND_reseed(primary, 0, nullptr, 0, seed, length) == 1 ? 0 : WJ_ERR_RANDOM;
+}
+
+QRT_API int WJ_GetRandom(unsigned char *out, unsigned int length) { return WJC_GetRandom(out, length); }
+
+}  // extern "C"

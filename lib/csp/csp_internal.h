@@ -1,0 +1,39 @@
+// Private declarations shared by the provider's modules.
+#pragma once
+
+#include "suite_crypto.h"
+#include "suite_csp.h"
+
+#define OSTREL_REASON_FN QRT_CSP_GetErrorReason
+#include "ostrel/trace.hpp"
+
+namespace ostrel::csp {
+
+// Records a failure of a core function under its own name, with the core's code and text.
+inline void trace_core(const char *core_fn, int core_code, const char *file, int line) {
+    QRT_Trace_PutError(core_fn, core_code, WJC_GetErrorString(core_code), file, line);
+}
+#define OSTREL_CORE_FAIL(fn, code) ::ostrel::csp::trace_core((fn), (code), __FILE__, __LINE__)
+
+// Constant-time equality of n bytes (for MAC values).
+inline bool ct_equal(const unsigned char *a, const unsigned char *b, unsigned n) {
+    volatile unsigned char d = 0;
+    for (unsigned i = 0; i < n; ++i) d = static_cast<unsigned char>(d | (a[i] ^ b[i]));
+    return d == 0;
+}
+
+// The state gate of every operation: requests module state 3; nonzero is the code to return.
+int state_gate();
+
+// A core secret key on the stack, wiped on scope exit.
+struct SecretKey {
+    WJ_SECRET_KEY k{};
+    ~SecretKey();
+};
+
+// Public cipher number -> core number and the key length the core is handed (the first E key
+// bytes). 6010 for an unknown cipher, 6026 for a key the core's key object cannot hold.
+int conv_cipher_id(int cipher_id, int *core_id);
+unsigned normalise_key_length(int cipher_id, unsigned length);
+
+}  // namespace ostrel::csp

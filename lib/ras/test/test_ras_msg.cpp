@@ -38,52 +38,10 @@ size_t capped(const Fld &f, int form) {
     return std::min<size_t>(n, 1500);
 }
 
-void *next_of(const Side &s, void *p) {
-    void *n;
-    std::memcpy(&n, static_cast<char *>(p) + s.next, sizeof n);
-    return n;
-}
-
-// Fields a form leaves out of this particular structure, beyond the fixed ones.
-std::set<std::string> dropped(const Case &c, bool request, int form, const char *base) {
-    const Side &s = request ? c.req : c.rep;
-    std::set<std::string> d = s.dropped[form];
-    auto val = [&](const char *name) -> std::string {
-        for (const Fld &f : s.fields)
-            if (f.name == name) return base + f.off;
-        return "";
-    };
-    if (request && c.opcode == 144) {
-        if (val("ref_no") != "1") d.insert("cert_serial");
-        if (val("ref_no") != "2") d.insert("user_id");
-        if (val("ref_no") != "3") d.insert("ssn");
-    }
-    bool user_rep = !request && s.fields.size() == 16 && s.fields[15].name == "root_hash";
-    if (user_rep && val("code").find_first_not_of('0') != std::string::npos)
-        for (const char *n : {"company", "user_name", "user_id", "policy_type", "auth_reference", "auth_code",
-                              "root_hash"})
-            d.insert(n);
-    return d;
-}
-
-void expect_same(const Case &c, bool request, int form, const char *sent, const char *got, int index) {
-    const Side &s = request ? c.req : c.rep;
-    auto d = dropped(c, request, form, sent);
-    for (const Fld &f : s.fields) {
-        std::string want = d.count(f.name) ? "" : std::string(sent + f.off);
-        EXPECT_EQ(std::string(got + f.off), want)
-            << c.name << (request ? " request" : " reply") << " form " << form << " record " << index << " field "
-            << f.name;
-    }
-}
-
 // Encodes `records` structures (a list when there are several) and decodes them back.
 void round_trip(const Case &c, bool request, int form, std::vector<Buf> &records) {
     const Side &s = request ? c.req : c.rep;
-    for (size_t i = 0; i + 1 < records.size(); ++i) {
-        void *n = records[i + 1].get();
-        std::memcpy(records[i].bytes.data() + s.next, &n, sizeof n);
-    }
+    link(s, records);
     const int code = request ? c.request : c.reply;
     ZQ_RAS_MsgHeader h = header(code, static_cast<int>(records.size()));
     BIN wire{0, nullptr};

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "ras_limits.h"
 #include "suite_ras.h"
 
 #define OSTREL_REASON_FN QRT_RAS_GetErrorReason
@@ -15,16 +16,6 @@
 namespace ostrel::ras {
 
 // ---- Field limits (suite_ras_field.cpp) --------------------------------------------------
-
-struct Limit {
-    const char *name;
-    uint32_t text;  // maximum characters in the text forms
-    uint32_t web;   // maximum characters in the web form
-    int code;       // the field's "too long" code
-};
-
-// The limit entry of a field name; nullptr for a name the messages do not use.
-const Limit *find_limit(std::string_view name);
 
 inline bool valid_form(int nType) {
     return nType == QRT_RAS_FORM_TEXT_OLD || nType == QRT_RAS_FORM_TEXT || nType == QRT_RAS_FORM_WEB;
@@ -55,6 +46,7 @@ struct Bound {
     int code;
 };
 Bound bound_of(std::string_view name, int nType, size_t width);
+Bound bound_of(const Limit *limit, int nType, size_t width);
 
 // ---- Operation layouts (suite_ras_layout.cpp) --------------------------------------------
 
@@ -84,6 +76,7 @@ struct Field {
     uint32_t width;  // bytes, terminator included
     uint8_t forms;
     When when;
+    const Limit *limit;
 };
 
 struct Layout {

@@ -76,7 +76,8 @@ struct Field {
     uint32_t width;  // bytes, terminator included
     uint8_t forms;
     When when;
-    const Limit *limit;
+    uint8_t limit_at;  // index into kLimits
+    const Limit *limit() const { return &kLimits[limit_at]; }
 };
 
 struct Layout {

@@ -1,7 +1,9 @@
 // The limits of the message fields by name, as data the layouts resolve at compile time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 namespace ostrel::ras {
@@ -93,11 +95,17 @@ inline constexpr Limit kLimits[] = {
     {"ext5", 200, 200, 71118},
 };
 
+// The index of a field name's limit; -1 for a name the messages do not use.
+constexpr int limit_index(std::string_view name) {
+    for (size_t i = 0; i < std::size(kLimits); ++i)
+        if (name == kLimits[i].name) return static_cast<int>(i);
+    return -1;
+}
+
 // The limit entry of a field name; nullptr for a name the messages do not use.
-constexpr const Limit *limit_of(std::string_view name) {
-    for (const Limit &l : kLimits)
-        if (name == l.name) return &l;
-    return nullptr;
+inline const Limit *limit_of(std::string_view name) {
+    int i = limit_index(name);
+    return i < 0 ? nullptr : &kLimits[i];
 }
 
 }  // namespace ostrel::ras

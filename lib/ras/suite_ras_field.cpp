@@ -113,7 +113,7 @@ QRT_API int QRT_RAS_GetValue(char *value, int valueSize, const char *fieldName, 
         *pos = static_cast<int>(p);
     }
     if (v.size() > b.max) return OSTREL_FAIL(b.code);
-    std::memcpy(value, v.data(), v.size());
+    if (!v.empty()) std::memcpy(value, v.data(), v.size());
     value[v.size()] = '\0';
     return 0;
 }

@@ -9,13 +9,13 @@ namespace {
 #define FLD(T, name, forms, when)                                                                             \
     Field {                                                                                                   \
         #name, static_cast<uint32_t>(offsetof(T, name)), static_cast<uint32_t>(sizeof(T::name)), forms, when, \
-            known(limit_of(#name))                                                                            \
+            known(limit_index(#name))                                                                            \
     }
 #define ALL(T, name) FLD(T, name, kAll, When::always)
 #define TEXT1(T, name) FLD(T, name, kTextOnly, When::always)
 #define WEB(T, name) FLD(T, name, kWebOnly, When::always)
 
-constexpr const Limit *known(const Limit *l) { return l ? l : throw "field without a limit"; }
+constexpr uint8_t known(int i) { return i >= 0 ? static_cast<uint8_t>(i) : throw "field without a limit"; }
 
 template <class T, size_t N>
 constexpr Layout layout(const Field (&f)[N], ptrdiff_t next = -1, bool combined = false) {

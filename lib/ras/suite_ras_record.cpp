@@ -49,7 +49,7 @@ bool applies(const Layout &layout, const Field &f, const char *base) {
 int field_value(const Field &f, const char *base, int nType, std::string_view &v) {
     const char *p = base + f.offset;
     size_t n = strnlen(p, f.width);
-    if (n == f.width) return bound_of(f.limit, nType, f.width).code;
+    if (n == f.width) return bound_of(f.limit(), nType, f.width).code;
     v = {p, n};
     return 0;
 }
@@ -73,20 +73,20 @@ bool split_combined(std::string_view v, std::string_view &name, std::string_view
 
 int store(char *base, const Field &f, std::string_view v, const Bound &b) {
     if (v.size() > b.max) return b.code;
-    std::memcpy(base + f.offset, v.data(), v.size());
+    if (!v.empty()) std::memcpy(base + f.offset, v.data(), v.size());
     base[f.offset + v.size()] = '\0';
     return 0;
 }
 
 // The text forms' user_name: "name(english)" into user_name and euser_name.
 int store_combined(char *base, const Layout &layout, const Field &f, std::string_view v, int nType) {
-    if (Bound whole = bound_of(f.limit, nType, 0); v.size() > whole.max) return whole.code;
+    if (Bound whole = bound_of(f.limit(), nType, 0); v.size() > whole.max) return whole.code;
     std::string_view name = v, english;
     const Field *e = field_named(layout, "euser_name");
     if (!e || !split_combined(v, name, english)) english = {};
     // Each part must fit its own field.
     int rc = store(base, f, name, Bound{f.width - 1, QRT_RAS_USER_NAME_TOO_LONG});
-    if (rc == 0 && e) rc = store(base, *e, english, bound_of(e->limit, nType, e->width));
+    if (rc == 0 && e) rc = store(base, *e, english, bound_of(e->limit(), nType, e->width));
     return rc;
 }
 
@@ -157,7 +157,7 @@ int decode_body(void *msg, const Layout &layout, std::string_view body, int nTyp
         if (layout.combined_name && nType != QRT_RAS_FORM_WEB && std::strcmp(f.name, "user_name") == 0)
             rc = store_combined(base, layout, f, v, nType);
         else
-            rc = store(base, f, v, bound_of(f.limit, nType, f.width));
+            rc = store(base, f, v, bound_of(f.limit(), nType, f.width));
         if (rc) return rc;
     }
     return 0;

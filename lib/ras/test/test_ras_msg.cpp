@@ -335,6 +335,7 @@ TEST(RasMessage, RecordCountMustMatchTheHeader) {
     ZQ_RAS_MsgHeader got{};
     EXPECT_EQ(QRT_RAS_DecodeMsg(&msg, &got, &in, 0, QRT_RAS_FORM_TEXT), 71060);
     EXPECT_EQ(msg, nullptr);
+    QRT_BIN_Reset(&out);
     // A single reply says one record.
     ZQ_RAS_SYS_STAT_REP one{};
     h = header(81, 2);

@@ -35,26 +35,26 @@ extern "C" {
 /* ---- Codes ---------------------------------------------------------------------------- */
 
 #define WJ_OK 0
-#define WJ_ERR_FAILED (-1)             /* unspecified failure */
-#define WJ_ERR_BAD_ARGUMENT (-10)      /* NULL or out-of-range argument */
-#define WJ_ERR_BAD_CONTEXT (-11)       /* context not initialised for this operation */
-#define WJ_ERR_MEMORY (-12)            /* allocation failed */
-#define WJ_ERR_BUFFER_SMALL (-13)      /* output buffer too small */
-#define WJ_ERR_INTERNAL (-20)          /* the underlying library failed */
-#define WJ_ERR_RANDOM (-30)            /* the random generator failed */
-#define WJ_ERR_BAD_DER (-80)           /* malformed DER */
-#define WJ_ERR_SHORT_INPUT (-81)       /* DER length runs past the input */
-#define WJ_ERR_STATE (-90)             /* operation or transition refused in this module state */
-#define WJ_ERR_SELFTEST (-91)          /* a known-answer self-test failed */
-#define WJ_ERR_UNKNOWN_ID (-100)       /* unknown or unavailable algorithm */
+#define WJ_ERR_FAILED (-1)        /* failure without a more precise code */
+#define WJ_ERR_BAD_ARGUMENT (-10) /* NULL or out-of-range argument */
+#define WJ_ERR_BAD_CONTEXT (-11)  /* context not initialised for this operation */
+#define WJ_ERR_MEMORY (-12)       /* allocation failed */
+#define WJ_ERR_BUFFER_SMALL (-13) /* output buffer too small */
+#define WJ_ERR_INTERNAL (-20)     /* the underlying library failed */
+#define WJ_ERR_RANDOM (-30)       /* the random generator failed */
+#define WJ_ERR_BAD_DER (-80)      /* malformed DER */
+#define WJ_ERR_SHORT_INPUT (-81)  /* DER length runs past the input */
+#define WJ_ERR_STATE (-90)        /* operation or transition refused in this module state */
+#define WJ_ERR_SELFTEST (-91)     /* a known-answer self-test failed */
+#define WJ_ERR_UNKNOWN_ID (-100)  /* unknown or unavailable algorithm */
 #define WJ_ERR_UNKNOWN_MODE (-101)
 #define WJ_ERR_UNKNOWN_PADDING (-102)
 #define WJ_ERR_BAD_PADDING (-103)
 #define WJ_ERR_IV_LENGTH (-110)
 #define WJ_ERR_MODE_SIZE (-111)
 #define WJ_ERR_KEY_LENGTH (-112)
-#define WJ_ERR_DATA_LENGTH (-113)      /* input is not a whole number of blocks */
-#define WJ_ERR_CIPHER_PARAM (-114)     /* RC2 effective bits or RC5 rounds out of range */
+#define WJ_ERR_DATA_LENGTH (-113)  /* input is not a whole number of blocks */
+#define WJ_ERR_CIPHER_PARAM (-114) /* RC2 effective bits or RC5 rounds out of range */
 #define WJ_ERR_ENCRYPT_FAILED (-120)
 #define WJ_ERR_DECRYPT_FAILED (-121)
 /* Public-key codes (the public-key primitives use these; a signature that does not verify): */
@@ -70,9 +70,9 @@ QRT_API const char *WJC_GetErrorString(int code);
 /* ---- Module --------------------------------------------------------------------------- */
 
 #define WJC_STATE_LOADED 1
-#define WJC_STATE_OPERATING 3               /* entered once the self-tests have passed */
+#define WJC_STATE_OPERATING 3 /* entered once the self-tests have passed */
 #define WJC_STATE_OPERATING_NO_SELFTEST 5
-#define WJC_STATE_ERROR 9                   /* sticky until WJC_Finalize + WJC_Initialize */
+#define WJC_STATE_ERROR 9 /* sticky until WJC_Finalize + WJC_Initialize */
 #define WJC_STATE_FINALIZED 11
 
 /* "a.b.c.d" of this core. */
@@ -100,30 +100,30 @@ QRT_API const char *WJC_SelfTest_Name(int id);
 /* ---- Algorithm numbers ------------------------------------------------------------------ */
 
 /* Ciphers. Key lengths in bytes. */
-#define WJ_CIPHER_AES 1           /* 16, 24 or 32 */
-#define WJ_CIPHER_BLOWFISH 2      /* 1..56 */
-#define WJ_CIPHER_CAST128 3       /* 5..16 (12 rounds up to 10 bytes) */
-#define WJ_CIPHER_DES 4           /* 8 */
-#define WJ_CIPHER_RC2 6           /* 1..128; param rc2.effectiveBits 1..1024, 0 = 8 x key length */
-#define WJ_CIPHER_RC4 7           /* stream, 1..256; no mode, IV or padding */
-#define WJ_CIPHER_RC5 8           /* RC5-32, 0..256; param rc5.rounds 0..255 */
-#define WJ_CIPHER_SEED 9          /* 16 */
-#define WJ_CIPHER_TDES 11         /* EDE, 16 (two-key) or 24 (three-key) */
-#define WJ_CIPHER_ARIA 12         /* 16, 24 or 32 (ARIA-128/192/256) */
-#define WJ_CIPHER_CAMELLIA128 21  /* 16 */
-#define WJ_CIPHER_NEAT 22         /* not available: WJ_ERR_UNKNOWN_ID */
-#define WJ_CIPHER_RESERVED31 31   /* not available: WJ_ERR_UNKNOWN_ID */
+#define WJ_CIPHER_AES 1          /* 16, 24 or 32 */
+#define WJ_CIPHER_BLOWFISH 2     /* 1..56 */
+#define WJ_CIPHER_CAST128 3      /* 5..16 (12 rounds up to 10 bytes) */
+#define WJ_CIPHER_DES 4          /* 8 */
+#define WJ_CIPHER_RC2 6          /* 1..128; param rc2.effectiveBits 1..1024, 0 = 8 x key length */
+#define WJ_CIPHER_RC4 7          /* stream, 1..256; no mode, IV or padding */
+#define WJ_CIPHER_RC5 8          /* RC5-32, 0..256; param rc5.rounds 0..255 */
+#define WJ_CIPHER_SEED 9         /* 16 */
+#define WJ_CIPHER_TDES 11        /* EDE, 16 (two-key) or 24 (three-key) */
+#define WJ_CIPHER_ARIA 12        /* 16, 24 or 32 (ARIA-128/192/256) */
+#define WJ_CIPHER_CAMELLIA128 21 /* 16 */
+#define WJ_CIPHER_NEAT 22        /* not available: WJ_ERR_UNKNOWN_ID */
+#define WJ_CIPHER_RESERVED31 31  /* not available: WJ_ERR_UNKNOWN_ID */
 
 /* Modes. CFB uses segments of modeParam.modeSize bytes (1..block; 0 = the block). */
 #define WJ_MODE_ECB 1
 #define WJ_MODE_CBC 2
 #define WJ_MODE_CFB 3
 #define WJ_MODE_OFB 4
-#define WJ_MODE_CTR 5   /* the whole IV block is a big-endian counter */
+#define WJ_MODE_CTR 5 /* the whole IV block is a big-endian counter */
 
 /* Paddings, for ECB and CBC; CFB, OFB, CTR and RC4 never pad. */
-#define WJ_PAD_NONE 1   /* input must be whole blocks */
-#define WJ_PAD_PKCS 4   /* PKCS#5/#7 */
+#define WJ_PAD_NONE 1 /* input must be whole blocks */
+#define WJ_PAD_PKCS 4 /* PKCS#5/#7 */
 
 /* Hashes. */
 #define WJ_HASH_MD2 1
@@ -141,9 +141,9 @@ QRT_API const char *WJC_SelfTest_Name(int id);
  * the MAC is the last block); and three of their own. */
 #define WJ_MAC_HMAC(hash) (256 + (hash))
 #define WJ_MAC_CBC(cipher) (512 + (cipher))
-#define WJ_MAC_AES_CMAC 522          /* AES-128 CMAC (16-byte key) */
-#define WJ_MAC_DES_MAC_PAD2 575      /* DES CBC-MAC, ISO/IEC 9797-1 padding method 2 */
-#define WJ_MAC_X919 1024             /* ANSI X9.19 retail MAC: 16-byte key, 8-byte value */
+#define WJ_MAC_AES_CMAC 522     /* AES-128 CMAC (16-byte key) */
+#define WJ_MAC_DES_MAC_PAD2 575 /* DES CBC-MAC, ISO/IEC 9797-1 padding method 2 */
+#define WJ_MAC_X919 1024        /* ANSI X9.19 retail MAC: 16-byte key, 8-byte value */
 #define WJ_MAC_MAX_LENGTH 64
 
 /* ---- Secret keys and cipher parameters ----------------------------------------------------- */
@@ -173,7 +173,7 @@ typedef struct _WJ_CIPHER_PARAM {
     int modeID;
     struct {
         unsigned char iv[WJ_CIPHER_MAX_IV];
-        unsigned int ivLength;  /* must equal the block length for modes 2..5 */
+        unsigned int ivLength; /* must equal the block length for modes 2..5 */
         unsigned int modeSize;
     } modeParam;
     int paddingID;
@@ -216,11 +216,9 @@ QRT_API int WJC_Cipher_Decrypt_Final(WJC_CIPHER_CTX *ctx, unsigned int *padLengt
 /* One shot. Encrypt: out has room for inLength + WJ_CIPHER_MAX_BLOCK bytes. Decrypt: out has room
  * for inLength bytes and *outLength is the plaintext length with the padding removed. */
 QRT_API int WJC_Cipher_Encrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
-                               unsigned int inLength, const WJ_SECRET_KEY *key, int alg,
-                               const WJ_CIPHER_PARAM *param);
+                               unsigned int inLength, const WJ_SECRET_KEY *key, int alg, const WJ_CIPHER_PARAM *param);
 QRT_API int WJC_Cipher_Decrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
-                               unsigned int inLength, const WJ_SECRET_KEY *key, int alg,
-                               const WJ_CIPHER_PARAM *param);
+                               unsigned int inLength, const WJ_SECRET_KEY *key, int alg, const WJ_CIPHER_PARAM *param);
 
 /* Block length of a cipher in bytes (1 for RC4); WJ_ERR_UNKNOWN_ID. */
 QRT_API int WJC_Cipher_GetBlockLength(int alg);

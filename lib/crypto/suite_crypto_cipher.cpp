@@ -17,11 +17,11 @@ namespace ostrel::crypto {
 namespace {
 
 const CipherInfo kCiphers[] = {
-    {WJ_CIPHER_AES, 16, 16, 32, true},       {WJ_CIPHER_BLOWFISH, 8, 1, 56, false},
-    {WJ_CIPHER_CAST128, 8, 5, 16, false},    {WJ_CIPHER_DES, 8, 8, 8, false},
-    {WJ_CIPHER_RC2, 8, 1, 128, false},       {WJ_CIPHER_RC4, 1, 1, 256, false},
-    {WJ_CIPHER_RC5, 8, 0, 256, false},       {WJ_CIPHER_SEED, 16, 16, 16, false},
-    {WJ_CIPHER_TDES, 8, 16, 24, false},      {WJ_CIPHER_ARIA, 16, 16, 32, true},
+    {WJ_CIPHER_AES, 16, 16, 32, true},          {WJ_CIPHER_BLOWFISH, 8, 1, 56, false},
+    {WJ_CIPHER_CAST128, 8, 5, 16, false},       {WJ_CIPHER_DES, 8, 8, 8, false},
+    {WJ_CIPHER_RC2, 8, 1, 128, false},          {WJ_CIPHER_RC4, 1, 1, 256, false},
+    {WJ_CIPHER_RC5, 8, 0, 256, false},          {WJ_CIPHER_SEED, 16, 16, 16, false},
+    {WJ_CIPHER_TDES, 8, 16, 24, false},         {WJ_CIPHER_ARIA, 16, 16, 32, true},
     {WJ_CIPHER_CAMELLIA128, 16, 16, 16, false},
 };
 
@@ -76,8 +76,14 @@ int evp_setup(EVP_CIPHER_CTX *c, const EVP_CIPHER *cipher, int enc, int alg, con
     if (variable_key(alg)) params[n++] = OSSL_PARAM_construct_size_t(OSSL_CIPHER_PARAM_KEYLEN, &kl);
     if (alg == WJ_CIPHER_RC2) params[n++] = OSSL_PARAM_construct_uint(OSSL_CIPHER_PARAM_RC2_KEYBITS, &bits);
     params[n] = OSSL_PARAM_construct_end();
-    if (!EVP_CipherInit_ex2(c, cipher, nullptr, nullptr, enc, params)) return WJ_ERR_INTERNAL;
-    if (!EVP_CipherInit_ex2(c, nullptr, key, iv, enc, nullptr)) return WJ_ERR_INTERNAL;
+    if (n == 0) {
+        // Fixed key length: one call sets cipher, key and IV.
+        if (!EVP_CipherInit_ex2(c, cipher, key, iv, enc, nullptr)) return WJ_ERR_INTERNAL;
+    } else {
+        // The key length must be known before the key is set.
+        if (!EVP_CipherInit_ex2(c, cipher, nullptr, nullptr, enc, params)) return WJ_ERR_INTERNAL;
+        if (!EVP_CipherInit_ex2(c, nullptr, key, iv, enc, nullptr)) return WJ_ERR_INTERNAL;
+    }
     EVP_CIPHER_CTX_set_padding(c, 0);
     return 0;
 }
@@ -140,8 +146,8 @@ class Rc5Block final : public BlockFn {
 unsigned pad_check(const uint8_t *last, unsigned block, unsigned *pad_len) {
     unsigned p = last[block - 1];
     // good = (1 <= p <= block), as an all-ones or all-zeros mask
-    unsigned good = 0u - (((p - 1u) >> 31) ^ 1u);   // p >= 1
-    good &= 0u - (((block - p) >> 31) ^ 1u);        // p <= block
+    unsigned good = 0u - (((p - 1u) >> 31) ^ 1u);  // p >= 1
+    good &= 0u - (((block - p) >> 31) ^ 1u);       // p <= block
     for (unsigned i = 0; i < block; ++i) {
         unsigned in_pad = 0u - ((i - (block - p)) >> 31 ^ 1u);  // i >= block - p
         unsigned diff = last[i] ^ p;
@@ -269,12 +275,24 @@ int cipher_init(Ctx &c, bool enc, const uint8_t *key, unsigned key_len, int alg,
     const char *name = nullptr;
     if (const Names *nm = names_of(alg, key_len)) {
         switch (c.mode) {
-            case 0: name = nm->ecb; break;  // RC4
-            case WJ_MODE_ECB: name = nm->ecb; break;
-            case WJ_MODE_CBC: name = nm->cbc; break;
-            case WJ_MODE_CFB: name = c.seg == c.block ? nm->cfb : (c.seg == 1 ? nm->cfb8 : nullptr); break;
-            case WJ_MODE_OFB: name = nm->ofb; break;
-            case WJ_MODE_CTR: name = nm->ctr; break;
+            case 0:
+                name = nm->ecb;
+                break;  // RC4
+            case WJ_MODE_ECB:
+                name = nm->ecb;
+                break;
+            case WJ_MODE_CBC:
+                name = nm->cbc;
+                break;
+            case WJ_MODE_CFB:
+                name = c.seg == c.block ? nm->cfb : (c.seg == 1 ? nm->cfb8 : nullptr);
+                break;
+            case WJ_MODE_OFB:
+                name = nm->ofb;
+                break;
+            case WJ_MODE_CTR:
+                name = nm->ctr;
+                break;
         }
     }
     const EVP_CIPHER *native = name ? fetch_cipher(name) : nullptr;
@@ -556,8 +574,7 @@ QRT_API int WJC_Cipher_Decrypt_Final(WJC_CIPHER_CTX *ctx, unsigned int *padLengt
 }
 
 QRT_API int WJC_Cipher_Encrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
-                               unsigned int inLength, const WJ_SECRET_KEY *key, int alg,
-                               const WJ_CIPHER_PARAM *param) {
+                               unsigned int inLength, const WJ_SECRET_KEY *key, int alg, const WJ_CIPHER_PARAM *param) {
     if (!key || !outLength) return WJ_ERR_BAD_ARGUMENT;
     if (key->keyLength > WJ_SECRET_KEY_MAX) return WJ_ERR_KEY_LENGTH;
     if (int rc = gate()) return rc;
@@ -566,8 +583,7 @@ QRT_API int WJC_Cipher_Encrypt(unsigned char *out, unsigned int *outLength, cons
 }
 
 QRT_API int WJC_Cipher_Decrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
-                               unsigned int inLength, const WJ_SECRET_KEY *key, int alg,
-                               const WJ_CIPHER_PARAM *param) {
+                               unsigned int inLength, const WJ_SECRET_KEY *key, int alg, const WJ_CIPHER_PARAM *param) {
     if (!key || !outLength) return WJ_ERR_BAD_ARGUMENT;
     if (key->keyLength > WJ_SECRET_KEY_MAX) return WJ_ERR_KEY_LENGTH;
     if (int rc = gate()) return rc;

@@ -1,5 +1,6 @@
 // HAS-160 (TTAS.KO-12.0011): 512-bit blocks of little-endian words, 80 steps in four rounds of
 // twenty, each round extending the sixteen message words by four XOR combinations.
+#include <bit>
 #include <cstring>
 
 #include "crypto_internal.h"
@@ -14,26 +15,6 @@ inline uint32_t load_le(const uint8_t *p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-// Rotation of A by step within a round; the same in every round.
-constexpr unsigned kRotA[20] = {5, 11, 7, 15, 6, 13, 8, 14, 7, 12, 9, 11, 8, 15, 6, 12, 9, 14, 5, 13};
-// Rotation of B per round.
-constexpr unsigned kRotB[4] = {10, 17, 25, 30};
-constexpr uint32_t kK[4] = {0x00000000, 0x5a827999, 0x6ed9eba1, 0x8f1bbcdc};
-// Message word of each step (16..19 are the round's extra words).
-constexpr uint8_t kOrder[4][20] = {
-    {18, 0, 1, 2, 3, 19, 4, 5, 6, 7, 16, 8, 9, 10, 11, 17, 12, 13, 14, 15},
-    {18, 3, 6, 9, 12, 19, 15, 2, 5, 8, 16, 11, 14, 1, 4, 17, 7, 10, 13, 0},
-    {18, 12, 5, 14, 7, 19, 0, 9, 2, 11, 16, 4, 13, 6, 15, 17, 8, 1, 10, 3},
-    {18, 7, 2, 13, 8, 19, 3, 14, 9, 4, 16, 15, 10, 5, 0, 17, 11, 6, 1, 12},
-};
-// The four words XORed into extra word 16 + i of each round.
-constexpr uint8_t kExtra[4][4][4] = {
-    {{0, 1, 2, 3}, {4, 5, 6, 7}, {8, 9, 10, 11}, {12, 13, 14, 15}},
-    {{3, 6, 9, 12}, {15, 2, 5, 8}, {11, 14, 1, 4}, {7, 10, 13, 0}},
-    {{12, 5, 14, 7}, {0, 9, 2, 11}, {4, 13, 6, 15}, {8, 1, 10, 3}},
-    {{7, 2, 13, 8}, {3, 14, 9, 4}, {15, 10, 5, 0}, {11, 6, 1, 12}},
-};
-
 struct Has160State {
     uint32_t h[5];
     uint64_t bytes;
@@ -41,43 +22,89 @@ struct Has160State {
     unsigned used;
 };
 
-template <int R>
-inline uint32_t f(uint32_t x, uint32_t y, uint32_t z) {
-    if constexpr (R == 0) return (x & y) | (~x & z);
-    if constexpr (R == 2) return y ^ (x | ~z);
-    return x ^ y ^ z;
-}
+inline uint32_t f1(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }  // (x & y) | (~x & z)
+inline uint32_t f2(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
+inline uint32_t f3(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
-template <int R>
-inline void round(uint32_t &a, uint32_t &b, uint32_t &c, uint32_t &d, uint32_t &e, uint32_t x[20]) {
-    for (int i = 0; i < 4; ++i) {
-        const uint8_t *w = kExtra[R][i];
-        x[16 + i] = x[w[0]] ^ x[w[1]] ^ x[w[2]] ^ x[w[3]];
-    }
-    for (int j = 0; j < 20; ++j) {
-        uint32_t t = rotl(a, kRotA[j]) + f<R>(b, c, d) + e + x[kOrder[R][j]] + kK[R];
-        e = d;
-        d = c;
-        c = rotl(b, kRotB[R]);
-        b = a;
-        a = t;
-    }
-}
+// One step: T = rotl(A, s) + f(B, C, D) + E + word + K; E = D, D = C, C = rotl(B, s2), B = A,
+// A = T. The registers are renamed from step to step instead of moved.
+#define HAS_STEP(F, a, b, c, d, e, s, s2, w, k)   \
+    do {                                          \
+        e += rotl(a, s) + F(b, c, d) + (w) + (k); \
+        b = rotl(b, s2);                          \
+    } while (0)
+
+// Twenty steps of a round. The rotations of A repeat in every round; the message words follow
+// the round's order, with the four extra words in positions 0, 5, 10 and 15.
+#define HAS_ROUND(F, s2, k, w0, w1, w2, w3, w4, w5, w6, w7, w8, w9, w10, w11, w12, w13, w14, w15, w16, w17, w18, w19) \
+    do {                                                                                                              \
+        HAS_STEP(F, a, b, c, d, e, 5, s2, w0, k);                                                                     \
+        HAS_STEP(F, e, a, b, c, d, 11, s2, w1, k);                                                                    \
+        HAS_STEP(F, d, e, a, b, c, 7, s2, w2, k);                                                                     \
+        HAS_STEP(F, c, d, e, a, b, 15, s2, w3, k);                                                                    \
+        HAS_STEP(F, b, c, d, e, a, 6, s2, w4, k);                                                                     \
+        HAS_STEP(F, a, b, c, d, e, 13, s2, w5, k);                                                                    \
+        HAS_STEP(F, e, a, b, c, d, 8, s2, w6, k);                                                                     \
+        HAS_STEP(F, d, e, a, b, c, 14, s2, w7, k);                                                                    \
+        HAS_STEP(F, c, d, e, a, b, 7, s2, w8, k);                                                                     \
+        HAS_STEP(F, b, c, d, e, a, 12, s2, w9, k);                                                                    \
+        HAS_STEP(F, a, b, c, d, e, 9, s2, w10, k);                                                                    \
+        HAS_STEP(F, e, a, b, c, d, 11, s2, w11, k);                                                                   \
+        HAS_STEP(F, d, e, a, b, c, 8, s2, w12, k);                                                                    \
+        HAS_STEP(F, c, d, e, a, b, 15, s2, w13, k);                                                                   \
+        HAS_STEP(F, b, c, d, e, a, 6, s2, w14, k);                                                                    \
+        HAS_STEP(F, a, b, c, d, e, 12, s2, w15, k);                                                                   \
+        HAS_STEP(F, e, a, b, c, d, 9, s2, w16, k);                                                                    \
+        HAS_STEP(F, d, e, a, b, c, 14, s2, w17, k);                                                                   \
+        HAS_STEP(F, c, d, e, a, b, 5, s2, w18, k);                                                                    \
+        HAS_STEP(F, b, c, d, e, a, 13, s2, w19, k);                                                                   \
+    } while (0)
 
 void compress(uint32_t h[5], const uint8_t *m) {
-    uint32_t x[20];
-    for (int i = 0; i < 16; ++i) x[i] = load_le(m + 4 * i);
+    uint32_t x[16];
+    std::memcpy(x, m, sizeof x);
+    if (std::endian::native != std::endian::little)
+        for (uint32_t &w : x) w = load_le(reinterpret_cast<const uint8_t *>(&w));
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
-    round<0>(a, b, c, d, e, x);
-    round<1>(a, b, c, d, e, x);
-    round<2>(a, b, c, d, e, x);
-    round<3>(a, b, c, d, e, x);
+    uint32_t x16, x17, x18, x19;
+
+    x16 = x[0] ^ x[1] ^ x[2] ^ x[3];
+    x17 = x[4] ^ x[5] ^ x[6] ^ x[7];
+    x18 = x[8] ^ x[9] ^ x[10] ^ x[11];
+    x19 = x[12] ^ x[13] ^ x[14] ^ x[15];
+    HAS_ROUND(f1, 10, 0x00000000u, x18, x[0], x[1], x[2], x[3], x19, x[4], x[5], x[6], x[7], x16, x[8], x[9], x[10],
+              x[11], x17, x[12], x[13], x[14], x[15]);
+
+    x16 = x[3] ^ x[6] ^ x[9] ^ x[12];
+    x17 = x[15] ^ x[2] ^ x[5] ^ x[8];
+    x18 = x[11] ^ x[14] ^ x[1] ^ x[4];
+    x19 = x[7] ^ x[10] ^ x[13] ^ x[0];
+    HAS_ROUND(f2, 17, 0x5a827999u, x18, x[3], x[6], x[9], x[12], x19, x[15], x[2], x[5], x[8], x16, x[11], x[14], x[1],
+              x[4], x17, x[7], x[10], x[13], x[0]);
+
+    x16 = x[12] ^ x[5] ^ x[14] ^ x[7];
+    x17 = x[0] ^ x[9] ^ x[2] ^ x[11];
+    x18 = x[4] ^ x[13] ^ x[6] ^ x[15];
+    x19 = x[8] ^ x[1] ^ x[10] ^ x[3];
+    HAS_ROUND(f3, 25, 0x6ed9eba1u, x18, x[12], x[5], x[14], x[7], x19, x[0], x[9], x[2], x[11], x16, x[4], x[13], x[6],
+              x[15], x17, x[8], x[1], x[10], x[3]);
+
+    x16 = x[7] ^ x[2] ^ x[13] ^ x[8];
+    x17 = x[3] ^ x[14] ^ x[9] ^ x[4];
+    x18 = x[15] ^ x[10] ^ x[5] ^ x[0];
+    x19 = x[11] ^ x[6] ^ x[1] ^ x[12];
+    HAS_ROUND(f2, 30, 0x8f1bbcdcu, x18, x[7], x[2], x[13], x[8], x19, x[3], x[14], x[9], x[4], x16, x[15], x[10], x[5],
+              x[0], x17, x[11], x[6], x[1], x[12]);
+
     h[0] += a;
     h[1] += b;
     h[2] += c;
     h[3] += d;
     h[4] += e;
 }
+
+#undef HAS_ROUND
+#undef HAS_STEP
 
 void has_init(void *p) {
     auto &s = *static_cast<Has160State *>(p);

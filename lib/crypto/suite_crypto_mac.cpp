@@ -17,14 +17,14 @@ namespace {
 
 enum Kind { kNone, kHmac, kCbcPad1, kCbcPad2, kX919, kCmac };
 
-struct MacSpec {
+struct MacDesc {
     Kind kind = kNone;
-    int cipher = 0;                    // block cipher of the cipher MACs
-    const HashInfo *hash = nullptr;    // hash of an HMAC
+    int cipher = 0;                  // block cipher of the cipher MACs
+    const HashInfo *hash = nullptr;  // hash of an HMAC
 };
 
-MacSpec spec_of(int alg) {
-    MacSpec m;
+MacDesc describe_mac(int alg) {
+    MacDesc m;
     if (alg > 256 && alg < 512) {
         if ((m.hash = hash_info(alg - 256))) m.kind = kHmac;
     } else if (alg == WJ_MAC_AES_CMAC) {
@@ -62,7 +62,7 @@ int hmac_key_block(const HashInfo &hi, Hasher &h, const uint8_t *key, size_t len
 
 struct _WJC_MAC_CTX {
     int alg = 0;
-    MacSpec spec;
+    MacDesc desc;
     bool ready = false;
     // HMAC
     Hasher inner, outer;
@@ -97,14 +97,14 @@ int mac_init(Ctx &c, const uint8_t *key, unsigned len, int alg, unsigned param) 
     c.fn.reset();
     c.fn2.reset();
     c.scrub();
-    c.spec = spec_of(alg);
-    if (c.spec.kind == kNone) return WJ_ERR_UNKNOWN_ID;
+    c.desc = describe_mac(alg);
+    if (c.desc.kind == kNone) return WJ_ERR_UNKNOWN_ID;
     if (!key && len) return WJ_ERR_BAD_ARGUMENT;
     c.alg = alg;
     int err = 0;
-    switch (c.spec.kind) {
+    switch (c.desc.kind) {
         case kHmac: {
-            const HashInfo &hi = *c.spec.hash;
+            const HashInfo &hi = *c.desc.hash;
             uint8_t k0[128], pad[128];
             if ((err = hmac_key_block(hi, c.outer, key, len, k0))) return err;
             for (unsigned i = 0; i < hi.block; ++i) {
@@ -135,7 +135,7 @@ int mac_init(Ctx &c, const uint8_t *key, unsigned len, int alg, unsigned param) 
             if (!(c.fn2 = make_block_fn(WJ_CIPHER_DES, key + 8, 8, 0, &err))) return err;
             break;
         default:
-            if (!(c.fn = make_block_fn(c.spec.cipher, key, len, param, &err))) return err;
+            if (!(c.fn = make_block_fn(c.desc.cipher, key, len, param, &err))) return err;
             break;
     }
     c.ready = true;
@@ -151,7 +151,7 @@ int cbc_absorb(Ctx &c, const uint8_t *blk) {
 int mac_update(Ctx &c, const uint8_t *in, size_t n) {
     if (!c.ready) return WJ_ERR_BAD_CONTEXT;
     if (n == 0) return 0;
-    switch (c.spec.kind) {
+    switch (c.desc.kind) {
         case kHmac:
             return c.inner.update(in, n);
         case kCmac:
@@ -180,9 +180,9 @@ int mac_final(Ctx &c, uint8_t *out, unsigned *out_len) {
     if (!c.ready) return WJ_ERR_BAD_CONTEXT;
     c.ready = false;
     int rc = 0;
-    switch (c.spec.kind) {
+    switch (c.desc.kind) {
         case kHmac: {
-            const HashInfo &hi = *c.spec.hash;
+            const HashInfo &hi = *c.desc.hash;
             uint8_t ih[WJ_HASH_MAX_LENGTH];
             if (!(rc = c.inner.final(ih)) && !(rc = c.outer.init(hi.id)) && !(rc = c.outer.update(c.opad, hi.block)) &&
                 !(rc = c.outer.update(ih, hi.length)) && !(rc = c.outer.final(out)))
@@ -198,7 +198,7 @@ int mac_final(Ctx &c, uint8_t *out, unsigned *out_len) {
         }
         default: {
             const unsigned b = c.fn->block();
-            if (c.spec.kind == kCbcPad2) {
+            if (c.desc.kind == kCbcPad2) {
                 // Method 2: a 1 bit, then zeros to the block (always at least one byte).
                 c.part[c.part_len++] = 0x80;
                 std::memset(c.part + c.part_len, 0, b - c.part_len);
@@ -208,7 +208,7 @@ int mac_final(Ctx &c, uint8_t *out, unsigned *out_len) {
                 std::memset(c.part + c.part_len, 0, b - c.part_len);
                 rc = cbc_absorb(c, c.part);
             }
-            if (!rc && c.spec.kind == kX919) {
+            if (!rc && c.desc.kind == kX919) {
                 rc = c.fn2->decrypt(c.reg, c.reg, 1);
                 if (!rc) rc = c.fn->encrypt(c.reg, c.reg, 1);
             }
@@ -231,11 +231,11 @@ int mac_oneshot(uint8_t *out, unsigned *out_len, const uint8_t *in, unsigned in_
                 unsigned key_len, int alg, unsigned param) {
     if (!out || !out_len || (!in && in_len) || (!key && key_len)) return WJ_ERR_BAD_ARGUMENT;
     *out_len = 0;
-    MacSpec spec = spec_of(alg);
-    if (spec.kind == kHmac) {
+    MacDesc d = describe_mac(alg);
+    if (d.kind == kHmac) {
         // Two hashers per thread: an HMAC allocates nothing per call.
         thread_local Hasher inner, outer;
-        const HashInfo &hi = *spec.hash;
+        const HashInfo &hi = *d.hash;
         uint8_t k0[128], pad[128], ih[WJ_HASH_MAX_LENGTH];
         int rc = hmac_key_block(hi, inner, key, key_len, k0);
         for (unsigned i = 0; i < hi.block; ++i) pad[i] = k0[i] ^ 0x36;
@@ -298,13 +298,17 @@ QRT_API int WJC_MAC(unsigned char *out, unsigned int *outLength, const unsigned 
 }
 
 QRT_API int WJC_MAC_GetLength(int alg) {
-    MacSpec m = spec_of(alg);
+    MacDesc m = describe_mac(alg);
     switch (m.kind) {
-        case kNone: return WJ_ERR_UNKNOWN_ID;
-        case kHmac: return static_cast<int>(m.hash->length);
+        case kNone:
+            return WJ_ERR_UNKNOWN_ID;
+        case kHmac:
+            return static_cast<int>(m.hash->length);
         case kCbcPad2:
-        case kX919: return 8;
-        default: return static_cast<int>(cipher_info(m.cipher)->block);
+        case kX919:
+            return 8;
+        default:
+            return static_cast<int>(cipher_info(m.cipher)->block);
     }
 }
 

@@ -6,7 +6,11 @@
 
 namespace ostrel::csp {
 
-int state_gate() { return QRT_CSP_ChangeState(WJC_STATE_OPERATING); }
+int state_gate() {
+    int rc = QRT_CSP_ChangeState(WJC_STATE_OPERATING);
+    if (rc < 0) OSTREL_CORE_FAIL("WJC_ChangeState", rc);  // the core's refusal, with its text
+    return rc;
+}
 
 SecretKey::~SecretKey() { wipe(&k, sizeof k); }
 
@@ -33,8 +37,10 @@ QRT_API int QRT_CSP_GetState(void) {
         case WJC_STATE_OPERATING:
         case WJC_STATE_OPERATING_NO_SELFTEST:
         case WJC_STATE_ERROR:
-        case WJC_STATE_FINALIZED: return s;
-        default: return 0;
+        case WJC_STATE_FINALIZED:
+            return s;
+        default:
+            return 0;
     }
 }
 
@@ -44,10 +50,17 @@ QRT_API void QRT_CSP_ResetCTX(ZQ_CSP_CTX *ctx) {
     if (!ctx) return;
     if (ctx->ctx) {
         switch (ctx->ctxID) {
-            case 1: WJC_CIPHER_CTX_Free(static_cast<WJC_CIPHER_CTX *>(ctx->ctx)); break;
-            case 2: WJC_HASH_CTX_Free(static_cast<WJC_HASH_CTX *>(ctx->ctx)); break;
-            case 3: WJC_MAC_CTX_Free(static_cast<WJC_MAC_CTX *>(ctx->ctx)); break;
-            default: break;  // a record with an unknown kind holds nothing of ours
+            case 1:
+                WJC_CIPHER_CTX_Free(static_cast<WJC_CIPHER_CTX *>(ctx->ctx));
+                break;
+            case 2:
+                WJC_HASH_CTX_Free(static_cast<WJC_HASH_CTX *>(ctx->ctx));
+                break;
+            case 3:
+                WJC_MAC_CTX_Free(static_cast<WJC_MAC_CTX *>(ctx->ctx));
+                break;
+            default:
+                break;  // a record with an unknown kind holds nothing of ours
         }
     }
     ctx->ctxID = 0;

@@ -61,22 +61,22 @@ extern "C" {
 #define QRT_CSP_CIPHER_BLOWFISH 2
 #define QRT_CSP_CIPHER_CAST128 3
 #define QRT_CSP_CIPHER_DES 4
-#define QRT_CSP_CIPHER_RC2 5      /* uses suiteParam.rc2.effectiveBits */
-#define QRT_CSP_CIPHER_RC4 6      /* stream cipher; takes no parameter */
-#define QRT_CSP_CIPHER_RC5 7      /* uses suiteParam.rc5.rounds */
+#define QRT_CSP_CIPHER_RC2 5 /* uses suiteParam.rc2.effectiveBits */
+#define QRT_CSP_CIPHER_RC4 6 /* stream cipher; takes no parameter */
+#define QRT_CSP_CIPHER_RC5 7 /* uses suiteParam.rc5.rounds */
 #define QRT_CSP_CIPHER_SEED 8
 #define QRT_CSP_CIPHER_TDES 9
-#define QRT_CSP_CIPHER_ARIA 12    /* 128/192/256 from the key length */
+#define QRT_CSP_CIPHER_ARIA 12 /* 128/192/256 from the key length */
 #define QRT_CSP_CIPHER_ARIA128 13
 #define QRT_CSP_CIPHER_ARIA192 14
 #define QRT_CSP_CIPHER_ARIA256 15
 #define QRT_CSP_CIPHER_CAMELLIA128 21
-#define QRT_CSP_CIPHER_NEAT 22    /* not available in this core: 6110 */
-#define QRT_CSP_CIPHER_256BIT 31  /* not available in this core: 6110 */
+#define QRT_CSP_CIPHER_NEAT 22   /* not available in this core: 6110 */
+#define QRT_CSP_CIPHER_256BIT 31 /* not available in this core: 6110 */
 
 #define QRT_CSP_MODE_ECB 1
 #define QRT_CSP_MODE_CBC 2
-#define QRT_CSP_MODE_CFB 3        /* modeSize = segment bytes (0 = the block) */
+#define QRT_CSP_MODE_CFB 3 /* modeSize = segment bytes (0 = the block) */
 #define QRT_CSP_MODE_OFB 4
 #define QRT_CSP_MODE_CTR 5
 
@@ -153,7 +153,7 @@ typedef struct _ZQ_CSP_CipherParam {
     ZQ_CSP_SuiteParam suiteParam;
     int modeID;
     struct {
-        BIN *iv;      /* needed by modes 2..5; at most 32 bytes */
+        BIN *iv; /* needed by modes 2..5; at most 32 bytes */
         int modeSize;
     } modeParam;
     int paddingID;
@@ -193,6 +193,7 @@ QRT_API void QRT_CSP_DestroyCTX(ZQ_CSP_CTX *ctx);
  * Triple DES to 24); keys over 256 bytes and IVs over 32 bytes are rejected (6026, 6024).
  * The cipher parameter is required except for cipher 6.
  */
+/* Init sets ctx empty first without releasing it: reset a record before using it again. */
 QRT_API int QRT_CSP_EncryptInit(ZQ_CSP_CTX *ctx, const BIN *key, int cipherID, const ZQ_CSP_CipherParam *param);
 QRT_API int QRT_CSP_EncryptUpdate(ZQ_CSP_CTX *ctx, BIN *out, const BIN *in);
 QRT_API int QRT_CSP_EncryptFinal(ZQ_CSP_CTX *ctx, BIN *out);
@@ -215,7 +216,8 @@ QRT_API int QRT_CSP_GetHashInfo(ZQ_CSP_HashInfo *info, int hashID);
 
 /* ---- MACs ----------------------------------------------------------------------------- */
 
-/* param: required for MACs 15 (effectiveBits) and 16 (rounds), ignored otherwise. */
+/* param: required for MACs 15 (effectiveBits) and 16 (rounds), ignored otherwise. Keys over 256
+ * bytes are rejected (6026). */
 QRT_API int QRT_CSP_MACInit(ZQ_CSP_CTX *ctx, const BIN *key, int macID, const ZQ_CSP_SuiteParam *param);
 QRT_API int QRT_CSP_MACUpdate(ZQ_CSP_CTX *ctx, const BIN *in);
 QRT_API int QRT_CSP_MACFinal(ZQ_CSP_CTX *ctx, BIN *out);

@@ -17,14 +17,14 @@ struct PublicCipher {
 };
 
 constexpr PublicCipher kCiphers[] = {
-    {1, WJ_CIPHER_AES, {1, 16, 16, 16, 32, 8}},      {2, WJ_CIPHER_BLOWFISH, {1, 8, 16, 4, 56, 1}},
-    {3, WJ_CIPHER_CAST128, {1, 8, 16, 5, 16, 1}},    {4, WJ_CIPHER_DES, {1, 8, 8, 8, 8, 0}},
-    {5, WJ_CIPHER_RC2, {1, 8, 16, 1, 128, 1}},       {6, WJ_CIPHER_RC4, {0, 1, 16, 1, 256, 1}},
-    {7, WJ_CIPHER_RC5, {1, 8, 16, 0, 256, 1}},       {8, WJ_CIPHER_SEED, {1, 16, 16, 16, 16, 0}},
-    {9, WJ_CIPHER_TDES, {1, 8, 24, 8, 24, 8}},       {12, WJ_CIPHER_ARIA, {1, 16, 16, 16, 32, 8}},
-    {13, WJ_CIPHER_ARIA, {1, 16, 16, 16, 16, 8}},    {14, WJ_CIPHER_ARIA, {1, 16, 24, 24, 24, 8}},
-    {15, WJ_CIPHER_ARIA, {1, 16, 32, 32, 32, 8}},    {21, WJ_CIPHER_CAMELLIA128, {1, 16, 16, 16, 16, 0}},
-    {22, WJ_CIPHER_NEAT, {1, 16, 16, 16, 16, 0}},    {31, WJ_CIPHER_RESERVED31, {1, 32, 32, 32, 32, 0}},
+    {1, WJ_CIPHER_AES, {1, 16, 16, 16, 32, 8}},   {2, WJ_CIPHER_BLOWFISH, {1, 8, 16, 4, 56, 1}},
+    {3, WJ_CIPHER_CAST128, {1, 8, 16, 5, 16, 1}}, {4, WJ_CIPHER_DES, {1, 8, 8, 8, 8, 0}},
+    {5, WJ_CIPHER_RC2, {1, 8, 16, 1, 128, 1}},    {6, WJ_CIPHER_RC4, {0, 1, 16, 1, 256, 1}},
+    {7, WJ_CIPHER_RC5, {1, 8, 16, 0, 256, 1}},    {8, WJ_CIPHER_SEED, {1, 16, 16, 16, 16, 0}},
+    {9, WJ_CIPHER_TDES, {1, 8, 24, 8, 24, 8}},    {12, WJ_CIPHER_ARIA, {1, 16, 16, 16, 32, 8}},
+    {13, WJ_CIPHER_ARIA, {1, 16, 16, 16, 16, 8}}, {14, WJ_CIPHER_ARIA, {1, 16, 24, 24, 24, 8}},
+    {15, WJ_CIPHER_ARIA, {1, 16, 32, 32, 32, 8}}, {21, WJ_CIPHER_CAMELLIA128, {1, 16, 16, 16, 16, 0}},
+    {22, WJ_CIPHER_NEAT, {1, 16, 16, 16, 16, 0}}, {31, WJ_CIPHER_RESERVED31, {1, 32, 32, 32, 32, 0}},
 };
 
 const PublicCipher *find_cipher(int id) {
@@ -36,19 +36,26 @@ const PublicCipher *find_cipher(int id) {
 // Failures of a core Init (and of the one-shot forms) in the provider's codes.
 int map_core(int rc) {
     switch (rc) {
-        case WJ_ERR_KEY_LENGTH: return QRT_CSP_INVALID_KEY_LENGTH;
-        case WJ_ERR_MODE_SIZE: return QRT_CSP_INVALID_MODE_SIZE;
-        case WJ_ERR_IV_LENGTH: return QRT_CSP_INVALID_IV_LENGTH;
-        case WJ_ERR_UNKNOWN_PADDING: return QRT_CSP_UNKNOWN_PADDING;
-        case WJ_ERR_UNKNOWN_MODE: return QRT_CSP_UNKNOWN_MODE;
-        default: return QRT_CSP_CRYPTO_FAILED;
+        case WJ_ERR_KEY_LENGTH:
+            return QRT_CSP_INVALID_KEY_LENGTH;
+        case WJ_ERR_MODE_SIZE:
+            return QRT_CSP_INVALID_MODE_SIZE;
+        case WJ_ERR_IV_LENGTH:
+            return QRT_CSP_INVALID_IV_LENGTH;
+        case WJ_ERR_UNKNOWN_PADDING:
+            return QRT_CSP_UNKNOWN_PADDING;
+        case WJ_ERR_UNKNOWN_MODE:
+            return QRT_CSP_UNKNOWN_MODE;
+        default:
+            return QRT_CSP_CRYPTO_FAILED;
     }
 }
 
 // Public parameter -> core parameter; RC2 and RC5 take their suite word.
 int QRT_CSP_ConvCipherParam(int cipher_id, const ZQ_CSP_CipherParam *p, WJ_CIPHER_PARAM *out) {
     if (!p) return OSTREL_FAIL(QRT_CSP_INVALID_INPUT);
-    if (cipher_id == QRT_CSP_CIPHER_RC2) out->suiteParam.rc2.effectiveBits = static_cast<unsigned>(p->suiteParam.rc2.effectiveBits);
+    if (cipher_id == QRT_CSP_CIPHER_RC2)
+        out->suiteParam.rc2.effectiveBits = static_cast<unsigned>(p->suiteParam.rc2.effectiveBits);
     if (cipher_id == QRT_CSP_CIPHER_RC5) out->suiteParam.rc5.rounds = static_cast<unsigned>(p->suiteParam.rc5.rounds);
     if (p->modeID < 1 || p->modeID > 5) return OSTREL_FAIL(QRT_CSP_UNKNOWN_MODE);
     out->modeID = p->modeID;
@@ -71,8 +78,8 @@ int QRT_CSP_ConvCipherParam(int cipher_id, const ZQ_CSP_CipherParam *p, WJ_CIPHE
 }
 
 // Common to Init and the one-shot forms: the core number, key and parameter.
-int prepare(const char *fn, const BIN *key, int cipher_id, const ZQ_CSP_CipherParam *param, int *core,
-            SecretKey &sk, WJ_CIPHER_PARAM &cp) {
+int prepare(const char *fn, const BIN *key, int cipher_id, const ZQ_CSP_CipherParam *param, int *core, SecretKey &sk,
+            WJ_CIPHER_PARAM &cp) {
     if (int rc = conv_cipher_id(cipher_id, core)) return OSTREL_FAIL_AS(fn, rc);
     if (key->length && !key->value) return QRT_CSP_INVALID_INPUT;
     unsigned e = normalise_key_length(cipher_id, key->length);
@@ -93,7 +100,8 @@ int prepare(const char *fn, const BIN *key, int cipher_id, const ZQ_CSP_CipherPa
 int cipher_init(const char *fn, const char *core_fn, bool enc, ZQ_CSP_CTX *ctx, const BIN *key, int cipher_id,
                 const ZQ_CSP_CipherParam *param) {
     if (!ctx || !key) return QRT_CSP_INVALID_INPUT;
-    QRT_CSP_ResetCTX(ctx);  // a reused record must not leak its old core context
+    // The record may be uninitialised: it is set empty, not released (callers reset it first).
+    *ctx = ZQ_CSP_CTX{0, nullptr};
     if (int rc = state_gate()) return OSTREL_FAIL_AS(fn, rc);
     int core = 0;
     SecretKey sk;
@@ -181,7 +189,8 @@ struct OldCipher {
     int alg, core;
     unsigned iv;
 };
-constexpr OldCipher kOld[] = {{0, WJ_CIPHER_DES, 8}, {1, WJ_CIPHER_TDES, 8}, {3, WJ_CIPHER_RC4, 8}, {10, WJ_CIPHER_SEED, 16}};
+constexpr OldCipher kOld[] = {
+    {0, WJ_CIPHER_DES, 8}, {1, WJ_CIPHER_TDES, 8}, {3, WJ_CIPHER_RC4, 8}, {10, WJ_CIPHER_SEED, 16}};
 
 int old_cipher(bool enc, int alg, int mode, const unsigned char *iv, const BIN *key, const BIN *in, BIN *out) {
     if (!key || !in || !out) return QRT_CSP_INVALID_INPUT;
@@ -236,13 +245,19 @@ unsigned normalise_key_length(int cipher_id, unsigned l) {
         case 12:
         case 13:
         case 14:
-        case 15: return l >= 32 ? 32 : l >= 24 ? 24 : l >= 16 ? 16 : l;
-        case 4: return l > 7 ? 8 : l;
+        case 15:
+            return l >= 32 ? 32 : l >= 24 ? 24 : l >= 16 ? 16 : l;
+        case 4:
+            return l > 7 ? 8 : l;
         case 8:
-        case 21: return l > 15 ? 16 : l;
-        case 9: return l > 23 ? 24 : l;
-        case 31: return l > 31 ? 32 : l;
-        default: return l;
+        case 21:
+            return l > 15 ? 16 : l;
+        case 9:
+            return l > 23 ? 24 : l;
+        case 31:
+            return l > 31 ? 32 : l;
+        default:
+            return l;
     }
 }
 

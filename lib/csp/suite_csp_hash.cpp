@@ -14,9 +14,9 @@ struct PublicHash {
     ZQ_CSP_HashInfo info;
 };
 constexpr PublicHash kHashes[] = {
-    {1, WJ_HASH_MD2, {16, 16}},       {2, WJ_HASH_MD5, {16, 64}},     {3, WJ_HASH_SHA1, {20, 64}},
-    {4, WJ_HASH_HAS160, {20, 64}},    {5, WJ_HASH_RIPEMD160, {20, 64}}, {6, WJ_HASH_SHA256, {32, 64}},
-    {7, WJ_HASH_SHA384, {48, 128}},   {8, WJ_HASH_SHA512, {64, 128}}, {9, WJ_HASH_SHA224, {28, 64}},
+    {1, WJ_HASH_MD2, {16, 16}},     {2, WJ_HASH_MD5, {16, 64}},       {3, WJ_HASH_SHA1, {20, 64}},
+    {4, WJ_HASH_HAS160, {20, 64}},  {5, WJ_HASH_RIPEMD160, {20, 64}}, {6, WJ_HASH_SHA256, {32, 64}},
+    {7, WJ_HASH_SHA384, {48, 128}}, {8, WJ_HASH_SHA512, {64, 128}},   {9, WJ_HASH_SHA224, {28, 64}},
 };
 
 const PublicHash *find_hash(int id) {
@@ -39,7 +39,8 @@ extern "C" {
 
 QRT_API int QRT_CSP_HashInit(ZQ_CSP_CTX *ctx, int hashID) {
     if (!ctx) return QRT_CSP_INVALID_INPUT;
-    QRT_CSP_ResetCTX(ctx);  // a reused record must not leak its old core context
+    // The record may be uninitialised: it is set empty, not released (callers reset it first).
+    *ctx = ZQ_CSP_CTX{0, nullptr};
     if (int rc = state_gate()) return OSTREL_FAIL(rc);
     const PublicHash *h = find_hash(hashID);
     if (!h) return OSTREL_FAIL(QRT_CSP_UNKNOWN_ID);

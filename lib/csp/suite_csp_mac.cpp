@@ -15,10 +15,10 @@ struct PublicMac {
     int info_cipher;  // public cipher whose sizes give the MAC info (cipher MACs)
 };
 constexpr PublicMac kMacs[] = {
-    {1, 257, 1, 0},  {2, 258, 2, 0},  {3, 260, 3, 0},  {4, 261, 4, 0},  {5, 262, 5, 0},  {6, 263, 6, 0},
-    {7, 264, 7, 0},  {8, 265, 8, 0},  {11, 513, 0, 1}, {12, 514, 0, 2}, {13, 515, 0, 3}, {14, 516, 0, 4},
-    {15, 518, 0, 5}, {16, 520, 0, 7}, {17, 521, 0, 8}, {18, 522, 0, 0}, {19, 523, 0, 9}, {24, 575, 0, 4},
-    {25, WJ_MAC_X919, 0, 0},
+    {1, 257, 1, 0},  {2, 258, 2, 0},  {3, 260, 3, 0},  {4, 261, 4, 0},          {5, 262, 5, 0},
+    {6, 263, 6, 0},  {7, 264, 7, 0},  {8, 265, 8, 0},  {11, 513, 0, 1},         {12, 514, 0, 2},
+    {13, 515, 0, 3}, {14, 516, 0, 4}, {15, 518, 0, 5}, {16, 520, 0, 7},         {17, 521, 0, 8},
+    {18, 522, 0, 0}, {19, 523, 0, 9}, {24, 575, 0, 4}, {25, WJ_MAC_X919, 0, 0},
 };
 
 const PublicMac *find_mac(int id) {
@@ -59,10 +59,14 @@ int param_of(int mac_id, const ZQ_CSP_SuiteParam *param, unsigned *word) {
 // The older forms' numbers.
 int old_core(int alg) {
     switch (alg) {
-        case 0: return 516;
-        case 1: return 523;
-        case 2: return WJ_MAC_X919;
-        default: return 0;
+        case 0:
+            return 516;
+        case 1:
+            return 523;
+        case 2:
+            return WJ_MAC_X919;
+        default:
+            return 0;
     }
 }
 
@@ -82,7 +86,8 @@ extern "C" {
 
 QRT_API int QRT_CSP_MACInit(ZQ_CSP_CTX *ctx, const BIN *key, int macID, const ZQ_CSP_SuiteParam *param) {
     if (!ctx || !key) return QRT_CSP_INVALID_INPUT;
-    QRT_CSP_ResetCTX(ctx);  // a reused record must not leak its old core context
+    // The record may be uninitialised: it is set empty, not released (callers reset it first).
+    *ctx = ZQ_CSP_CTX{0, nullptr};
     if (int rc = state_gate()) return OSTREL_FAIL(rc);
     const PublicMac *m = find_mac(macID);
     if (!m) return OSTREL_FAIL(QRT_CSP_UNKNOWN_ID);

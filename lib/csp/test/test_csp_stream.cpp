@@ -36,7 +36,7 @@ std::vector<CipherCase> cipher_cases() {
         size_t key;
         int suite;
     };
-    const Alg algs[] = {{1, 16, 0}, {1, 32, 0}, {2, 20, 0}, {3, 16, 0},  {4, 8, 0},   {5, 16, 64},
+    const Alg algs[] = {{1, 16, 0},  {1, 32, 0}, {2, 20, 0}, {3, 16, 0}, {4, 8, 0},   {5, 16, 64},
                         {7, 16, 12}, {8, 16, 0}, {9, 16, 0}, {9, 24, 0}, {12, 24, 0}, {21, 16, 0}};
     std::vector<CipherCase> out;
     for (const Alg &a : algs) {
@@ -79,11 +79,13 @@ TEST(CspStream, CiphersAtEverySplit) {
         ZQ_CSP_CTX *ctx = QRT_CSP_CreateCTX();
         ASSERT_NE(ctx, nullptr);
         for (size_t split = 0; split <= kLen; ++split) {
-            Bytes a(msg.begin(), msg.begin() + static_cast<long>(split)), b(msg.begin() + static_cast<long>(split), msg.end());
+            Bytes a(msg.begin(), msg.begin() + static_cast<long>(split)),
+                b(msg.begin() + static_cast<long>(split), msg.end());
             BIN ba = view(a), bb = view(b);
             Bytes got;
             {
                 Out o1, o2, o3;
+                QRT_CSP_ResetCTX(ctx);
                 ASSERT_EQ(QRT_CSP_EncryptInit(ctx, &k, c.id, param), 0);
                 ASSERT_EQ(QRT_CSP_EncryptUpdate(ctx, &o1, &ba), 0);
                 ASSERT_EQ(QRT_CSP_EncryptUpdate(ctx, &o2, &bb), 0);
@@ -97,6 +99,7 @@ TEST(CspStream, CiphersAtEverySplit) {
             BIN bca = view(ca), bcb = view(cb);
             Out d1, d2;
             int pad = -1;
+            QRT_CSP_ResetCTX(ctx);
             ASSERT_EQ(QRT_CSP_DecryptInit(ctx, &k, c.id, param), 0);
             ASSERT_EQ(QRT_CSP_DecryptUpdate(ctx, &d1, &bca), 0);
             ASSERT_EQ(QRT_CSP_DecryptUpdate(ctx, &d2, &bcb), 0);
@@ -123,6 +126,7 @@ TEST(CspStream, HashesAndMacsAtEverySplit) {
             BIN a{static_cast<unsigned>(split), const_cast<unsigned char *>(msg.data())};
             BIN b{static_cast<unsigned>(kLen - split), const_cast<unsigned char *>(msg.data()) + split};
             Out md;
+            QRT_CSP_ResetCTX(ctx);
             ASSERT_EQ(QRT_CSP_HashInit(ctx, id), 0);
             ASSERT_EQ(QRT_CSP_HashUpdate(ctx, &a), 0);
             ASSERT_EQ(QRT_CSP_HashUpdate(ctx, &b), 0);
@@ -134,9 +138,9 @@ TEST(CspStream, HashesAndMacsAtEverySplit) {
         int id;
         size_t key;
     };
-    const MacCase macs[] = {{1, 16}, {2, 16}, {3, 20},  {4, 20},  {5, 20},  {6, 32},  {7, 200}, {8, 64},
-                            {11, 16}, {12, 16}, {13, 16}, {14, 8}, {15, 16}, {16, 16}, {17, 16}, {18, 16},
-                            {19, 24}, {24, 8},  {25, 16}};
+    const MacCase macs[] = {{1, 16},  {2, 16},  {3, 20},  {4, 20},  {5, 20}, {6, 32},  {7, 200},
+                            {8, 64},  {11, 16}, {12, 16}, {13, 16}, {14, 8}, {15, 16}, {16, 16},
+                            {17, 16}, {18, 16}, {19, 24}, {24, 8},  {25, 16}};
     for (const MacCase &m : macs) {
         SCOPED_TRACE("mac " + std::to_string(m.id));
         Bytes key = pattern(m.key, 11);
@@ -154,6 +158,7 @@ TEST(CspStream, HashesAndMacsAtEverySplit) {
             BIN a{static_cast<unsigned>(split), const_cast<unsigned char *>(msg.data())};
             BIN b{static_cast<unsigned>(kLen - split), const_cast<unsigned char *>(msg.data()) + split};
             Out v;
+            QRT_CSP_ResetCTX(ctx);
             ASSERT_EQ(QRT_CSP_MACInit(ctx, &k, m.id, &sp), 0);
             ASSERT_EQ(QRT_CSP_MACUpdate(ctx, &a), 0);
             ASSERT_EQ(QRT_CSP_MACUpdate(ctx, &b), 0);

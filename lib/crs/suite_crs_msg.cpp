@@ -63,6 +63,7 @@ int get(std::string_view body, size_t &pos, char *base, const Field &f) {
     if (end == std::string_view::npos) return QRT_CRS_INVALID_INPUT;
     size_t n = end - pos;
     if (n >= f.width) return QRT_CRS_FIELD_TOO_LONG;
+    if (std::memchr(body.data() + pos, 0, n)) return QRT_CRS_INVALID_INPUT;  // would be cut silently
     std::memcpy(base + f.offset, body.data() + pos, n);
     base[f.offset + n] = '\0';
     pos = end + 1;

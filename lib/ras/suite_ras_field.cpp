@@ -113,6 +113,7 @@ QRT_API int QRT_RAS_GetValue(char *value, int valueSize, const char *fieldName, 
         *pos = static_cast<int>(p);
     }
     if (v.size() > b.max) return OSTREL_FAIL(b.code);
+    if (v.find('\0') != std::string_view::npos) return OSTREL_FAIL(QRT_RAS_INVALID_INPUT);
     if (!v.empty()) std::memcpy(value, v.data(), v.size());
     value[v.size()] = '\0';
     return 0;

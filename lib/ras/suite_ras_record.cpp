@@ -153,6 +153,8 @@ int decode_body(void *msg, const Layout &layout, std::string_view body, int nTyp
         } else if (int rc = next_text_value(body, pos, v); rc) {
             return rc;
         }
+        // A zero byte cannot travel in a C string field: the value would be cut silently.
+        if (v.find('\0') != std::string_view::npos) return QRT_RAS_INVALID_INPUT;
         int rc;
         if (layout.combined_name && nType != QRT_RAS_FORM_WEB && std::strcmp(f.name, "user_name") == 0)
             rc = store_combined(base, layout, f, v, nType);

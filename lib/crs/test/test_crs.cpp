@@ -198,6 +198,7 @@ TEST(CrsRecords, HostileInputIsRefused) {
         {"0099" "a$", -2},                           // states more than there is
         {"00x6" "a$b$c$", -2},
         {"0008" "12345$$$", -6},                     // corp_code holds 4
+        {std::string("0008" "1\0""34$$$$", 12), -2},       // a zero byte would cut the value
         {"0013" "$$$$$$", -2},
     };
     for (const auto &[text, rc] : rows) {

@@ -365,6 +365,7 @@ TEST(RasMessage, ValuesNeverOverrunTheirFields) {
     } rows[] = {
         {148, true, "12345$", 71008},
         {148, true, "1234$", 0},
+        {148, true, std::string("12\0""4$", 5), 71060},  // a zero byte would cut the value
         {151, true, "$$" + std::string(21, 'u') + "$$$$$", 71018},  // user_id[21] despite the limit of 24
         {143, true, "$$$" + std::string(13, 's') + "$$", 71041},     // cert_serial is 12 in text
         {142, true, "$$$$$$" + std::string(101, 'k') + "()$", 71015},

@@ -111,6 +111,7 @@ class PkeySlot {
   public:
     PkeyPtr get(std::initializer_list<const WJ_BigInt *> values);
     void put(std::initializer_list<const WJ_BigInt *> values, EVP_PKEY *pkey);
+    void reset();
     ~PkeySlot();
 
   private:
@@ -128,6 +129,12 @@ PkeyPtr pkey_fromdata(const char *name, int selection, const OSSL_PARAM *params)
 int random_scalar(BIGNUM *r, const BIGNUM *n, BN_CTX *ctx);
 // The per-thread fixed k of the test hook: true (and k set, the hook cleared) when one is set.
 bool take_fixed_k(BIGNUM *k);
+// Swaps the calling thread's pending fixed k with k (the self-tests keep a caller's hook intact).
+void exchange_fixed_k(SecBytes &k);
+
+// Public-key self-test i (0 RSA v1.5, 1 KCDSA, 2 EC-KCDSA, 3 DSA, 4 ECDSA, 5 DH): 0 passed,
+// 1 failed; corrupt damages the expected answer.
+int pk_selftest(int i, bool corrupt);
 
 // ---- RSA ------------------------------------------------------------------------------------
 
@@ -209,6 +216,9 @@ int ec_decode(WJ_EC_Parameters *params, const unsigned char *in, unsigned int le
 
 int ec_point_decode(WJ_EC_POINT *point, const unsigned char *in, unsigned int len, const WJ_EC_Parameters *params);
 const EC_POINT *ec_point_raw(const WJ_EC_POINT *point);
+int ec_point_curve(const WJ_EC_POINT *point);
+// d in [1, n - 1]; Q = d G, or (d^-1 mod n) G for EC-KCDSA.
+int ec_keypair(bool kcdsa, WJ_BigInt *d, WJ_EC_POINT *q, const WJ_EC_Parameters *params);
 int eckcdsa_hash(unsigned char *out, unsigned int *out_len, const unsigned char *msg, unsigned int msg_len,
                  int hash_alg, const WJ_EC_Parameters *params, const WJ_EC_POINT *q);
 int eckcdsa_sign(WJ_ECKCDSA_Signature *sig, const unsigned char *hash, unsigned int hash_len, int hash_alg,

@@ -90,6 +90,45 @@ inline int read_small(Reader &r, long &out) {
     return 0;
 }
 
+// Heap-free writing of small forms (signatures) straight into a caller's buffer.
+struct Span {
+    uint8_t *p;
+    size_t room, at = 0;
+    bool put(uint8_t b) {
+        if (p && at < room) p[at] = b;
+        ++at;
+        return true;
+    }
+};
+
+inline size_t header_length(size_t len) { return len < 0x80 ? 2 : len < 0x100 ? 3 : len < 0x10000 ? 4 : 5; }
+
+inline void put_header(Span &o, uint8_t tag, size_t len) {
+    o.put(tag);
+    if (len < 0x80) {
+        o.put(static_cast<uint8_t>(len));
+        return;
+    }
+    int k = len < 0x100 ? 1 : len < 0x10000 ? 2 : 3;
+    o.put(static_cast<uint8_t>(0x80 | k));
+    while (k--) o.put(static_cast<uint8_t>(len >> (8 * k)));
+}
+
+// Content length of the non-negative INTEGER of a record's magnitude.
+inline size_t uint_content_length(const WJ_BigInt *a) {
+    size_t n = WJ_BigInt_GetByteLength(a);
+    if (n == 0) return 1;
+    uint8_t top = static_cast<uint8_t>(a->Data[(n - 1) / 4] >> (8 * ((n - 1) % 4)));
+    return n + ((top & 0x80) ? 1 : 0);
+}
+
+inline void put_uint(Span &o, const WJ_BigInt *a) {
+    size_t n = WJ_BigInt_GetByteLength(a), len = uint_content_length(a);
+    put_header(o, kInteger, len);
+    if (len > n) o.put(0);
+    for (size_t i = n; i-- > 0;) o.put(static_cast<uint8_t>(a->Data[i / 4] >> (8 * (i % 4))));
+}
+
 class Writer {
   public:
     SecBytes out;

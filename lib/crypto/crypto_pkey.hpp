@@ -272,6 +272,9 @@ int ec_decode(WJ_EC_Parameters *params, const unsigned char *in, unsigned int le
 int ec_point_decode(WJ_EC_POINT *point, const unsigned char *in, unsigned int len, const WJ_EC_Parameters *params);
 const EC_POINT *ec_point_raw(const WJ_EC_POINT *point);
 int ec_point_curve(const WJ_EC_POINT *point);
+// X(P) || Y(P) as field-length octets into out (2 field lengths); false for the point at
+// infinity or on failure.
+bool ec_point_xy(const WJ_EC_POINT *point, const EcCache &c, uint8_t *out);
 // d in [1, n - 1]; Q = d G, or (d^-1 mod n) G for EC-KCDSA.
 int ec_keypair(bool kcdsa, WJ_BigInt *d, WJ_EC_POINT *q, const WJ_EC_Parameters *params);
 int eckcdsa_hash(unsigned char *out, unsigned int *out_len, const unsigned char *msg, unsigned int msg_len,

@@ -592,27 +592,31 @@ QRT_API void WJ_DSA_Signature_Free(WJ_DSA_Signature *sig) {
 
 // Dss-Sig-Value ::= SEQUENCE { r INTEGER, s INTEGER }
 QRT_API int WJ_DSA_Signature_Encode(unsigned char *out, unsigned int *outLength, const WJ_DSA_Signature *sig) {
-    if (!sig || !outLength) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
-        der::Writer body, all;
-        if (body.unsigned_int(sig->r) || body.unsigned_int(sig->s)) return WJ_ERR_BAD_ARGUMENT;
-        all.wrap(der::kSequence, body);
-        return put_out(out, outLength, all.out.data(), all.out.size());
-    });
+    if (!sig || !outLength || !bigint_valid(sig->r) || !bigint_valid(sig->s)) return WJ_ERR_BAD_ARGUMENT;
+    size_t lr = der::uint_content_length(sig->r), ls = der::uint_content_length(sig->s);
+    size_t body = der::header_length(lr) + lr + der::header_length(ls) + ls, total = der::header_length(body) + body;
+    if (!out) return put_out(nullptr, outLength, nullptr, total);
+    if (*outLength < total) return WJ_ERR_BUFFER_SMALL;
+    der::Span o{out, *outLength};
+    der::put_header(o, der::kSequence, body);
+    der::put_uint(o, sig->r);
+    der::put_uint(o, sig->s);
+    *outLength = static_cast<unsigned>(o.at);
+    return 0;
 }
 
 QRT_API int WJ_DSA_Signature_Decode(WJ_DSA_Signature *sig, const unsigned char *in, unsigned int inLength) {
     if (!sig || !sig->r || !sig->s || !in) return WJ_ERR_BAD_ARGUMENT;
     return pk_guarded([&] {
-        Reader r(in, inLength), seq;
+        // The whole form is checked before either value is stored.
+        Reader r(in, inLength), seq, mr, ms;
         if (int rc = der::read_tlv(r, der::kSequence, seq)) return rc;
         if (!r.empty()) return WJ_ERR_BAD_DER;
-        BigPtr a = new_big(), b = new_big();
-        if (int rc = der::read_unsigned(seq, a.get())) return rc;
-        if (int rc = der::read_unsigned(seq, b.get())) return rc;
+        if (int rc = der::read_unsigned(seq, mr)) return rc;
+        if (int rc = der::read_unsigned(seq, ms)) return rc;
         if (!seq.empty()) return WJ_ERR_BAD_DER;
-        if (int rc = WJ_BigInt_Copy(sig->r, a.get())) return rc;
-        return WJ_BigInt_Copy(sig->s, b.get());
+        if (int rc = WJ_BigInt_BytesToInt(sig->r, mr.data(), static_cast<unsigned>(mr.remaining()))) return rc;
+        return WJ_BigInt_BytesToInt(sig->s, ms.data(), static_cast<unsigned>(ms.remaining()));
     });
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "crypto_der.hpp"
 #include "crypto_pkey.hpp"
@@ -93,6 +94,7 @@ struct _WJ_EC_POINT {
     std::mutex mu;
     EVP_PKEY *pub = nullptr;  // ECDSA key object of this point, made on first use
     OpCtx verify;             // and its verification context
+    std::vector<uint8_t> xy;  // X || Y as field-length octets, kept once computed
 
     ~_WJ_EC_POINT() {
         verify.reset();
@@ -104,6 +106,7 @@ struct _WJ_EC_POINT {
         std::lock_guard<std::mutex> lock(mu);
         EVP_PKEY_free(pub);
         pub = nullptr;
+        xy.clear();
     }
 };
 
@@ -232,6 +235,25 @@ const EC_GROUP *curve_group(int id) {
 const EcCache *ec_cache(const WJ_EC_Parameters *params, int *err) { return checked(params, nullptr, err); }
 
 const EC_POINT *ec_point_raw(const WJ_EC_POINT *point) { return point ? point->p : nullptr; }
+
+bool ec_point_xy(const WJ_EC_POINT *point, const EcCache &c, uint8_t *out) {
+    auto *pt = const_cast<WJ_EC_POINT *>(point);
+    size_t fb = static_cast<size_t>(c.field_bytes);
+    std::lock_guard<std::mutex> lock(pt->mu);
+    if (pt->xy.size() != 2 * fb) {
+        // The affine coordinates cost a field inversion: computed once per point.
+        BnCtxPtr ctx = new_bn_ctx();
+        BnPtr x = new_bn(), y = new_bn();
+        std::vector<uint8_t> xy(2 * fb);
+        if (!ctx || !x || !y || EC_POINT_is_at_infinity(c.group, pt->p) ||
+            !EC_POINT_get_affine_coordinates(c.group, pt->p, x.get(), y.get(), ctx.get()) ||
+            !bn_to_fixed(x.get(), xy.data(), fb) || !bn_to_fixed(y.get(), xy.data() + fb, fb))
+            return false;
+        pt->xy = std::move(xy);
+    }
+    std::memcpy(out, pt->xy.data(), 2 * fb);
+    return true;
+}
 
 int ec_point_curve(const WJ_EC_POINT *point) { return point ? point->curve : 0; }
 

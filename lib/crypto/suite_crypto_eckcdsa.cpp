@@ -32,16 +32,10 @@ int eckcdsa_hash(unsigned char *out, unsigned int *out_len, const unsigned char 
     if (ec_point_curve(q) != params->curve) return WJ_ERR_BAD_ARGUMENT;
     if (!out) return put_out(out, out_len, nullptr, hi->length);
     if (*out_len < hi->length) return WJ_ERR_BUFFER_SMALL;
-    BnCtxPtr ctx = new_bn_ctx();
-    BnPtr x = new_bn(), y = new_bn();
-    if (!ctx || !x || !y) return WJ_ERR_MEMORY;
-    if (EC_POINT_is_at_infinity(c->group, ec_point_raw(q)) ||
-        !EC_POINT_get_affine_coordinates(c->group, ec_point_raw(q), x.get(), y.get(), ctx.get()))
-        return WJ_ERR_BAD_ARGUMENT;
     // z: the first l/8 bytes of X(Q) || Y(Q), zero-padded on the right.
     size_t fb = static_cast<size_t>(c->field_bytes);
     uint8_t xy[2 * 66], z[128] = {};
-    if (!bn_to_fixed(x.get(), xy, fb) || !bn_to_fixed(y.get(), xy + fb, fb)) return WJ_ERR_INTERNAL;
+    if (!ec_point_xy(q, *c, xy)) return WJ_ERR_BAD_ARGUMENT;
     size_t zn = hi->block;
     std::memcpy(z, xy, std::min(zn, 2 * fb));
     return hash_concat(hash_alg, z, zn, msg, msg_len, out, out_len);

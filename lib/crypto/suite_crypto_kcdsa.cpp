@@ -143,36 +143,36 @@ int kcdsa_verify(const WJ_KCDSA_Signature *sig, const unsigned char *hash, unsig
 
 // KCDSASignatureValue ::= SEQUENCE { r BIT STRING, s INTEGER }
 int kcdsa_sig_encode(unsigned char *out, unsigned int *out_len, const WJ_KCDSA_Signature *sig) {
-    if (!sig || !out_len || sig->rLength == 0 || sig->rLength > sizeof sig->r) return WJ_ERR_BAD_ARGUMENT;
-    der::Writer body, bits, all;
-    bits.out.push_back(0);
-    bits.raw(sig->r, sig->rLength);
-    body.tlv(der::kBitString, bits.out.data(), bits.out.size());
-    if (body.unsigned_int(sig->s)) return WJ_ERR_BAD_ARGUMENT;
-    all.wrap(der::kSequence, body);
-    return put_out(out, out_len, all.out.data(), all.out.size());
+    if (!sig || !out_len || sig->rLength == 0 || sig->rLength > sizeof sig->r || !bigint_valid(sig->s))
+        return WJ_ERR_BAD_ARGUMENT;
+    size_t lr = sig->rLength + 1, ls = der::uint_content_length(sig->s);
+    size_t body = der::header_length(lr) + lr + der::header_length(ls) + ls, total = der::header_length(body) + body;
+    if (!out) return put_out(nullptr, out_len, nullptr, total);
+    if (*out_len < total) return WJ_ERR_BUFFER_SMALL;
+    der::Span o{out, *out_len};
+    der::put_header(o, der::kSequence, body);
+    der::put_header(o, der::kBitString, lr);
+    o.put(0);  // no unused bits
+    for (unsigned i = 0; i < sig->rLength; ++i) o.put(sig->r[i]);
+    der::put_uint(o, sig->s);
+    *out_len = static_cast<unsigned>(o.at);
+    return 0;
 }
 
 int kcdsa_sig_decode(WJ_KCDSA_Signature *sig, const unsigned char *in, unsigned int len) {
     if (!sig || !sig->s || !in) return WJ_ERR_BAD_ARGUMENT;
-    Reader r(in, len), seq, bits;
+    // The whole form is checked before anything is stored.
+    Reader r(in, len), seq, bits, ms;
     if (int rc = der::read_tlv(r, der::kSequence, seq)) return rc;
     if (!r.empty()) return WJ_ERR_BAD_DER;
     if (int rc = der::read_tlv(seq, der::kBitString, bits)) return rc;
     uint8_t unused = 0;
     if (!bits.u8(unused) || unused != 0 || bits.empty() || bits.remaining() > sizeof sig->r) return WJ_ERR_BAD_DER;
-    uint8_t rb[sizeof sig->r];
-    unsigned rn = static_cast<unsigned>(bits.remaining());
-    std::memcpy(rb, bits.data(), rn);
-    WJ_BigInt *s = WJ_BigInt_New(1);
-    if (!s) return WJ_ERR_MEMORY;
-    int rc = der::read_unsigned(seq, s);
-    if (!rc && !seq.empty()) rc = WJ_ERR_BAD_DER;
-    if (!rc) rc = WJ_BigInt_Copy(sig->s, s);
-    WJ_BigInt_Free(s);
-    if (rc) return rc;
-    std::memcpy(sig->r, rb, rn);
-    sig->rLength = rn;
+    if (int rc = der::read_unsigned(seq, ms)) return rc;
+    if (!seq.empty()) return WJ_ERR_BAD_DER;
+    if (int rc = WJ_BigInt_BytesToInt(sig->s, ms.data(), static_cast<unsigned>(ms.remaining()))) return rc;
+    sig->rLength = static_cast<unsigned>(bits.remaining());
+    std::memcpy(sig->r, bits.data(), sig->rLength);
     return 0;
 }
 

@@ -1,12 +1,13 @@
 /*
  * libOstrelCrypto: the crypto core.
  *
- * Two layers over one implementation (OpenSSL 3 libcrypto underneath, plus MD2, HAS-160 and
- * RC5-32 written here):
+ * Two layers over one implementation (OpenSSL 3 libcrypto underneath, plus MD2, HAS-160, RC5-32,
+ * KCDSA and EC-KCDSA written here):
  *   WJC_  the context API the crypto service provider uses: module states, cipher, hash and MAC
- *         contexts, secret keys, random numbers (and, later, the generic public-key calls);
+ *         contexts, secret keys, random numbers and the generic public-key calls;
  *   WJ_   the primitives that other callers use directly: hashes, HMAC, random bytes, the
- *         big-integer record and its pool (and, later, RSA, DSA, KCDSA, EC, DH).
+ *         big-integer record, its arithmetic and pool, RSA and PKCS#1, DH, DSA, KCDSA, EC
+ *         points, ECDSA and EC-KCDSA.
  *
  * Results: 0 on success, otherwise a negative WJ_ERR_ code; WJC_GetErrorString gives its text.
  *
@@ -318,10 +319,29 @@ QRT_API int WJ_BigInt_DerEncode(unsigned char *out, unsigned int *outLength, con
  * past the input, WJ_ERR_BAD_DER for anything else malformed. */
 QRT_API int WJ_BigInt_DerDecode(WJ_BigInt *a, const unsigned char *in, unsigned int inLength);
 
-/* ---- Big-integer arithmetic (public-key issue) -------------------------------------------
- * WJ_BigInt_Add, _Sub, _Mod, _ModMul, _ModExp, _ModInverse, _GenerateRandom,
- * _GenerateRandomPrime go here.
+/* ---- Big-integer arithmetic --------------------------------------------------------------
+ * r may be the same record as an input; it grows as needed. The modular functions need a
+ * positive modulus m (WJ_ERR_BAD_ARGUMENT otherwise) and give a result in [0, m), reducing a
+ * negative input to its non-negative residue.
  */
+#define WJ_ERR_NOT_INVERTIBLE (-14) /* gcd(a, m) is not 1 */
+
+QRT_API int WJ_BigInt_Add(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b);
+QRT_API int WJ_BigInt_Sub(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b);
+QRT_API int WJ_BigInt_Mul(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b);
+QRT_API int WJ_BigInt_Mod(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *m);
+QRT_API int WJ_BigInt_ModMul(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b, const WJ_BigInt *m);
+/* r := a^e mod m for e >= 0. With an odd m the exponentiation takes the same time for every e of
+ * a given length, so e may be a secret. */
+QRT_API int WJ_BigInt_ModExp(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *e, const WJ_BigInt *m);
+/* r := a^-1 mod m; WJ_ERR_NOT_INVERTIBLE when there is none. */
+QRT_API int WJ_BigInt_ModInverse(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *m);
+/* r := uniformly random in [0, 2^bits), from the core's DRBG; bits 1..65536. */
+QRT_API int WJ_BigInt_GenerateRandom(WJ_BigInt *r, unsigned int bits);
+/* r := a random prime of exactly bits bits (16..8192). */
+QRT_API int WJ_BigInt_GenerateRandomPrime(WJ_BigInt *r, unsigned int bits);
+/* 1 when a is (with overwhelming probability) prime, 0 when not, a negative code on failure. */
+QRT_API int WJ_BigInt_IsPrime(const WJ_BigInt *a);
 
 /* A pool of temporaries: Pop hands out a zero of at least words (reusing pushed integers),
  * Push takes one back (wiping it). Free releases the pool and everything in it; integers still
@@ -332,7 +352,25 @@ QRT_API void WJ_POOL_CTX_Free(WJ_POOL_CTX *pool);
 QRT_API WJ_BigInt *WJ_POOL_CTX_Pop(WJ_POOL_CTX *pool, unsigned int words);
 QRT_API int WJ_POOL_CTX_Push(WJ_POOL_CTX *pool, WJ_BigInt *a);
 
-/* ---- Public-key primitives (public-key issue) --------------------------------------------- */
+/* ---- Public-key primitives --------------------------------------------------------------
+ *
+ * Conventions of this part:
+ * - Output buffers: out NULL asks for the length (in *outLength); otherwise *outLength holds the
+ *   room of out on entry (WJ_ERR_BUFFER_SMALL when short) and the bytes written on return.
+ * - Key, parameter and signature records come from their _New function and are released with
+ *   _Free, which wipes the values. Their WJ_BigInt fields may be read and set by the caller; the
+ *   `internal` member holds the core's cached OpenSSL objects (rebuilt when the values change)
+ *   and is not to be touched. A record may be used by several threads at once for signing,
+ *   verifying and encrypting; changing its values while another thread uses it is not allowed.
+ * - DER: strict (definite minimal lengths); WJ_ERR_SHORT_INPUT when a length runs past the input,
+ *   WJ_ERR_BAD_DER for anything else malformed.
+ * - A signature that does not verify gives WJ_ERR_RSA_VERIFY, WJ_ERR_DSA_VERIFY,
+ *   WJ_ERR_KCDSA_VERIFY, WJ_ERR_ECDSA_VERIFY or WJ_ERR_ECKCDSA_VERIFY; other codes mean the
+ *   check could not be made (bad arguments, unknown hash).
+ * - Secrets (RSA private operations, exponents and scalars of signing and key agreement) are
+ *   processed with OpenSSL's constant-time routines.
+ * Every function here is gated like the other operations (see the module states above).
+ */
 
 /* Generic public-key algorithm numbers. */
 #define WJ_PKEY_RSA 1
@@ -342,23 +380,413 @@ QRT_API int WJ_POOL_CTX_Push(WJ_POOL_CTX *pool, WJ_BigInt *a);
 #define WJ_PKEY_ECDSA 12
 #define WJ_PKEY_ECKCDSA 13
 
-/*
- * Signature numbers of WJC_PKEY_Sign/_Verify: RSA v1.5 1..6 and 10 (by hash), 9 (data already
- * hashed, no DigestInfo), PSS 11 and 31..34; KCDSA 16..20; EC-KCDSA 22, 23.
- * The functions that go here:
- * RSA and PKCS#1:   WJ_RSA_PublicKey_New/_Free, WJ_RSA_PrivateKey_New/_Free, WJ_RSA_GenerateKey,
- *                   WJ_RSA_PublicKeyExp, WJ_RSA_PrivateKeyExp, WJ_PKCS1_PublicKey_Encode/_Decode,
- *                   WJ_PKCS1_PrivateKey_Encode/_Decode, WJ_PKCS1_V15_Encrypt/_Decrypt/_Sign/_Verify,
- *                   WJ_PKCS1_PSS_Sign/_Verify.
- * DH, DSA, KCDSA:   WJ_<ALG>_Parameters_New/_Decode/_Free, WJ_DH_ComputeSharedSecret,
- *                   WJ_<ALG>_Signature_New/_Decode/_Encode/_Free, _Sign, _Verify, WJ_KCDSA_Hash.
- * EC:               WJ_EC_Point_New/_Free, WJ_EC_GeneratorOf, WJ_EC_OrderOf, WJ_EC_Mul, WJ_EC_MulPre,
- *                   WJ_EC_Cmp, WJ_ECDSA_..., WJ_ECKCDSA_..., WJ_ECKCDSA_Hash.
- * Generic:          WJC_PKEY_Parameters_New/_Free/_Decode/_Encode, WJC_PKEY_GenerateParameters,
- *                   WJC_PKEY_PublicKey_/PrivateKey_ New/Free/FromBinary/ToBinary,
- *                   WJC_PKEY_GenerateKeyPair, WJC_PKEY_Encrypt/_Decrypt, WJC_PKEY_Sign/_Verify.
- * They are gated like every other operation (see the module states above).
+/* ---- RSA and PKCS#1 ---- */
+
+typedef struct _WJ_RSA_PublicKey {
+    WJ_BigInt *n;
+    WJ_BigInt *e;
+    void *internal;
+} WJ_RSA_PublicKey;
+
+/* p, q, dP, dQ, qInv may be zero: the private operation then runs without the CRT. */
+typedef struct _WJ_RSA_PrivateKey {
+    WJ_BigInt *n;
+    WJ_BigInt *e;
+    WJ_BigInt *d;
+    WJ_BigInt *p;
+    WJ_BigInt *q;
+    WJ_BigInt *dP;   /* d mod (p - 1) */
+    WJ_BigInt *dQ;   /* d mod (q - 1) */
+    WJ_BigInt *qInv; /* q^-1 mod p */
+    void *internal;
+} WJ_RSA_PrivateKey;
+
+/* Records whose integers are zero; NULL when memory fails. */
+QRT_API WJ_RSA_PublicKey *WJ_RSA_PublicKey_New(void);
+QRT_API void WJ_RSA_PublicKey_Free(WJ_RSA_PublicKey *key);
+QRT_API WJ_RSA_PrivateKey *WJ_RSA_PrivateKey_New(void);
+QRT_API void WJ_RSA_PrivateKey_Free(WJ_RSA_PrivateKey *key);
+
+/* A new key of bytes * 8 bits (bytes 64..1024) with public exponent e (0 for 65537; odd, at least
+ * 3). pub (may be NULL) receives the public half. */
+QRT_API int WJ_RSA_GenerateKey(WJ_RSA_PrivateKey *priv, WJ_RSA_PublicKey *pub, unsigned int bytes, unsigned long e);
+
+/* The raw operations: out := in^e mod n (public) or in^d mod n (private, with blinding), written
+ * as exactly the modulus length. in is a big-endian integer below n of at most the modulus
+ * length (WJ_ERR_BAD_ARGUMENT otherwise). */
+QRT_API int WJ_RSA_PublicKeyExp(unsigned char *out, unsigned int *outLength, const unsigned char *in,
+                                unsigned int inLength, const WJ_RSA_PublicKey *key);
+QRT_API int WJ_RSA_PrivateKeyExp(unsigned char *out, unsigned int *outLength, const unsigned char *in,
+                                 unsigned int inLength, const WJ_RSA_PrivateKey *key);
+
+/* PKCS#1 RSAPublicKey and RSAPrivateKey (version 0) DER. The decoders read one SEQUENCE at the
+ * start of the input (bytes after it are ignored); WJ_ERR_BAD_ARGUMENT for NULL. A decoded
+ * private key must have all eight integers non-zero. */
+QRT_API int WJ_PKCS1_PublicKey_Encode(unsigned char *out, unsigned int *outLength, const WJ_RSA_PublicKey *key);
+QRT_API int WJ_PKCS1_PublicKey_Decode(WJ_RSA_PublicKey *key, const unsigned char *in, unsigned int inLength);
+QRT_API int WJ_PKCS1_PrivateKey_Encode(unsigned char *out, unsigned int *outLength, const WJ_RSA_PrivateKey *key);
+QRT_API int WJ_PKCS1_PrivateKey_Decode(WJ_RSA_PrivateKey *key, const unsigned char *in, unsigned int inLength);
+
+/* PKCS#1 v1.5 encryption: in at most modulus length - 11 bytes; the output is the modulus length.
+ * Decrypt: WJ_ERR_DECRYPT_FAILED for anything that is not a well-formed block. */
+QRT_API int WJ_PKCS1_V15_Encrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
+                                 unsigned int inLength, const WJ_RSA_PublicKey *key);
+QRT_API int WJ_PKCS1_V15_Decrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
+                                 unsigned int inLength, const WJ_RSA_PrivateKey *key);
+
+/* PKCS#1 v1.5 signatures. hashAlg WJ_HASH_... : digest is that hash's value and is signed inside
+ * its DigestInfo. hashAlg -1: digest is signed as it is (at most modulus length - 11 bytes). A
+ * signature shorter than the modulus is read as left-padded with zeros. */
+QRT_API int WJ_PKCS1_V15_Sign(unsigned char *out, unsigned int *outLength, int hashAlg, const unsigned char *digest,
+                              unsigned int digestLength, const WJ_RSA_PrivateKey *key);
+QRT_API int WJ_PKCS1_V15_Verify(const unsigned char *signature, unsigned int signatureLength, int hashAlg,
+                                const unsigned char *digest, unsigned int digestLength, const WJ_RSA_PublicKey *key);
+
+/* Mask generation for PSS and OAEP: MGF1 with the message hash, or with a hash of its own. */
+#define WJ_MGF1_SAME_HASH 1
+#define WJ_MGF1_SHA1 2
+#define WJ_MGF1_SHA256 3
+#define WJ_MGF1_SHA384 4
+#define WJ_MGF1_SHA512 5
+
+/* PSS with hashAlg (any hash of the core that OpenSSL offers: not MD2 or HAS-160) and mgfAlg.
+ * Signing uses a salt as long as the hash; verification accepts any salt length. */
+typedef struct _WJ_PSS_PARAM {
+    int hashAlg;
+    int mgfAlg;
+} WJ_PSS_PARAM;
+QRT_API int WJ_PKCS1_PSS_Sign(unsigned char *out, unsigned int *outLength, const unsigned char *digest,
+                              unsigned int digestLength, const WJ_PSS_PARAM *param, const WJ_RSA_PrivateKey *key);
+QRT_API int WJ_PKCS1_PSS_Verify(const unsigned char *signature, unsigned int signatureLength,
+                                const unsigned char *digest, unsigned int digestLength, const WJ_PSS_PARAM *param,
+                                const WJ_RSA_PublicKey *key);
+
+/* OAEP with hashAlg and mgfAlg as for PSS and an optional label. */
+typedef struct _WJ_OAEP_PARAM {
+    int hashAlg;
+    int mgfAlg;
+    const unsigned char *label;
+    unsigned int labelLength;
+} WJ_OAEP_PARAM;
+QRT_API int WJ_PKCS1_OAEP_Encrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
+                                  unsigned int inLength, const WJ_OAEP_PARAM *param, const WJ_RSA_PublicKey *key);
+QRT_API int WJ_PKCS1_OAEP_Decrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
+                                  unsigned int inLength, const WJ_OAEP_PARAM *param, const WJ_RSA_PrivateKey *key);
+
+/* ---- Discrete-log domain parameters: DH, DSA, KCDSA ----
+ * One record serves the three. Encodings:
+ *   DSA    Dss-Parms ::= SEQUENCE { p, q, g INTEGER }
+ *   KCDSA  KCDSAParameters ::= SEQUENCE { p, q, g INTEGER, j INTEGER OPTIONAL,
+ *                                         seed OCTET STRING OPTIONAL, count INTEGER OPTIONAL }
+ *   DH     DomainParameters ::= SEQUENCE { p, g, q INTEGER, j INTEGER OPTIONAL,
+ *                                          validationParms SEQUENCE { seed BIT STRING,
+ *                                                                     pgenCounter INTEGER } OPTIONAL }
+ *          and PKCS#3 DHParameter ::= SEQUENCE { prime, base INTEGER,
+ *                                                privateValueLength INTEGER OPTIONAL }
+ *          (read when the third INTEGER is absent or below 2^32; written when q is zero).
+ * The decoders check that p is odd and 2 <= g < p, and, where q is given, that q divides p - 1.
  */
+typedef struct _WJ_DL_Parameters {
+    WJ_BigInt *p;
+    WJ_BigInt *q; /* zero for PKCS#3 DH parameters */
+    WJ_BigInt *g;
+    WJ_BigInt *j;        /* (p - 1) / 2q of KCDSA and X9.42; NULL when absent */
+    unsigned char *seed; /* seed of the generation (QRT_malloc), NULL when absent */
+    unsigned int seedLength;
+    int count;                       /* counter of the generation, -1 when absent */
+    unsigned int privateValueLength; /* PKCS#3 only, 0 when absent */
+    void *internal;
+} WJ_DL_Parameters;
+typedef WJ_DL_Parameters WJ_DH_Parameters;
+typedef WJ_DL_Parameters WJ_DSA_Parameters;
+typedef WJ_DL_Parameters WJ_KCDSA_Parameters;
+
+QRT_API WJ_DH_Parameters *WJ_DH_Parameters_New(void);
+QRT_API void WJ_DH_Parameters_Free(WJ_DH_Parameters *params);
+QRT_API int WJ_DH_Parameters_Decode(WJ_DH_Parameters *params, const unsigned char *in, unsigned int inLength);
+QRT_API int WJ_DH_Parameters_Encode(unsigned char *out, unsigned int *outLength, const WJ_DH_Parameters *params);
+QRT_API WJ_DSA_Parameters *WJ_DSA_Parameters_New(void);
+QRT_API void WJ_DSA_Parameters_Free(WJ_DSA_Parameters *params);
+QRT_API int WJ_DSA_Parameters_Decode(WJ_DSA_Parameters *params, const unsigned char *in, unsigned int inLength);
+QRT_API int WJ_DSA_Parameters_Encode(unsigned char *out, unsigned int *outLength, const WJ_DSA_Parameters *params);
+QRT_API WJ_KCDSA_Parameters *WJ_KCDSA_Parameters_New(void);
+QRT_API void WJ_KCDSA_Parameters_Free(WJ_KCDSA_Parameters *params);
+QRT_API int WJ_KCDSA_Parameters_Decode(WJ_KCDSA_Parameters *params, const unsigned char *in, unsigned int inLength);
+QRT_API int WJ_KCDSA_Parameters_Encode(unsigned char *out, unsigned int *outLength, const WJ_KCDSA_Parameters *params);
+
+/* New parameters with a prime p of primeBits (1024..4096) and a prime q of subprimeBits
+ * (0 chooses 160 up to 1024-bit p, 224 up to 2048, 256 above). DH and DSA: FIPS 186-4 generation
+ * by OpenSSL (DH in X9.42 form, with j). KCDSA: p = 2jq + 1 with j prime, g = h^(2j) mod p, the
+ * seed and count of the search recorded. */
+QRT_API int WJ_DH_GenerateParameters(WJ_DH_Parameters *params, unsigned int primeBits, unsigned int subprimeBits);
+QRT_API int WJ_DSA_GenerateParameters(WJ_DSA_Parameters *params, unsigned int primeBits, unsigned int subprimeBits);
+QRT_API int WJ_KCDSA_GenerateParameters(WJ_KCDSA_Parameters *params, unsigned int primeBits, unsigned int subprimeBits);
+
+/* Key pairs into caller records: DH and DSA y = g^x mod p, KCDSA y = g^(x^-1 mod q) mod p, with x
+ * in [1, q - 1] (DH without q: x of privateValueLength bits, else |p| - 1 bits). */
+QRT_API int WJ_DH_GenerateKey(WJ_BigInt *x, WJ_BigInt *y, const WJ_DH_Parameters *params);
+QRT_API int WJ_DSA_GenerateKey(WJ_BigInt *x, WJ_BigInt *y, const WJ_DSA_Parameters *params);
+QRT_API int WJ_KCDSA_GenerateKey(WJ_BigInt *x, WJ_BigInt *y, const WJ_KCDSA_Parameters *params);
+
+/* secret := peerY^x mod p, after checking 1 < peerY < p - 1 (and peerY^q = 1 where q is given):
+ * WJ_ERR_BAD_ARGUMENT for a peer value that fails. */
+QRT_API int WJ_DH_ComputeSharedSecret(WJ_BigInt *secret, const WJ_DH_Parameters *params, const WJ_BigInt *x,
+                                      const WJ_BigInt *peerY);
+
+/* ---- DSA and ECDSA signatures: Dss-Sig-Value / ECDSA-Sig-Value ::= SEQUENCE { r, s INTEGER } */
+typedef struct _WJ_DSA_Signature {
+    WJ_BigInt *r;
+    WJ_BigInt *s;
+} WJ_DSA_Signature;
+typedef WJ_DSA_Signature WJ_ECDSA_Signature;
+
+QRT_API WJ_DSA_Signature *WJ_DSA_Signature_New(void);
+QRT_API void WJ_DSA_Signature_Free(WJ_DSA_Signature *sig);
+QRT_API int WJ_DSA_Signature_Encode(unsigned char *out, unsigned int *outLength, const WJ_DSA_Signature *sig);
+QRT_API int WJ_DSA_Signature_Decode(WJ_DSA_Signature *sig, const unsigned char *in, unsigned int inLength);
+
+/* digest: a hash value of any length (its leftmost |q| bits are used). */
+QRT_API int WJ_DSA_Sign(WJ_DSA_Signature *sig, const unsigned char *digest, unsigned int digestLength,
+                        const WJ_BigInt *x, const WJ_DSA_Parameters *params);
+QRT_API int WJ_DSA_Verify(const WJ_DSA_Signature *sig, const unsigned char *digest, unsigned int digestLength,
+                          const WJ_BigInt *y, const WJ_DSA_Parameters *params);
+
+/* ---- KCDSA and EC-KCDSA signatures: SEQUENCE { r BIT STRING, s INTEGER } ----
+ * r is a (cut) hash output of rLength bytes. */
+typedef struct _WJ_KCDSA_Signature {
+    unsigned char r[WJ_HASH_MAX_LENGTH];
+    unsigned int rLength;
+    WJ_BigInt *s;
+} WJ_KCDSA_Signature;
+typedef WJ_KCDSA_Signature WJ_ECKCDSA_Signature;
+
+QRT_API WJ_KCDSA_Signature *WJ_KCDSA_Signature_New(void);
+QRT_API void WJ_KCDSA_Signature_Free(WJ_KCDSA_Signature *sig);
+QRT_API int WJ_KCDSA_Signature_Encode(unsigned char *out, unsigned int *outLength, const WJ_KCDSA_Signature *sig);
+QRT_API int WJ_KCDSA_Signature_Decode(WJ_KCDSA_Signature *sig, const unsigned char *in, unsigned int inLength);
+
+/*
+ * KCDSA (TTAK.KO-12.0001/R4) with any hash of the core.
+ * Hash: out := H(z || msg) in full (room for WJ_HASH_MAX_LENGTH bytes), with z = y mod 2^l written
+ * as l/8 bytes, l the block size of the hash in bits (512, or 1024 for SHA-384 and SHA-512).
+ * Sign: hash is that value; with a random k, w = g^k mod p, r = H(w as |p|/8 bytes),
+ * e = (r XOR h) mod q, s = x(k - e) mod q, where r and h are cut to their rightmost |q|/8 bytes
+ * when the hash is longer than q.
+ * Verify: w' = y^s g^e mod p and r = H(w'); a signature whose r has the full hash length is
+ * checked without the cut (the form of signers before the rightmost-bytes rule).
+ */
+QRT_API int WJ_KCDSA_Hash(unsigned char *out, unsigned int *outLength, const unsigned char *msg, unsigned int msgLength,
+                          int hashAlg, const WJ_BigInt *y);
+QRT_API int WJ_KCDSA_Sign(WJ_KCDSA_Signature *sig, const unsigned char *hash, unsigned int hashLength, int hashAlg,
+                          const WJ_BigInt *x, const WJ_KCDSA_Parameters *params);
+QRT_API int WJ_KCDSA_Verify(const WJ_KCDSA_Signature *sig, const unsigned char *hash, unsigned int hashLength,
+                            int hashAlg, const WJ_BigInt *y, const WJ_KCDSA_Parameters *params);
+
+/* ---- Elliptic curves ----
+ * Named curves (our numbers, shared by ECDSA and EC-KCDSA); a curve this build of OpenSSL lacks
+ * gives WJ_ERR_UNKNOWN_ID. Parameters are encoded as ECParameters with the namedCurve OBJECT
+ * IDENTIFIER; explicit parameters are read when they are those of a curve of the table.
+ */
+#define WJ_EC_CURVE_P192 1  /* secp192r1 */
+#define WJ_EC_CURVE_P224 2  /* secp224r1 */
+#define WJ_EC_CURVE_P256 3  /* secp256r1 */
+#define WJ_EC_CURVE_P384 4  /* secp384r1 */
+#define WJ_EC_CURVE_P521 5  /* secp521r1 */
+#define WJ_EC_CURVE_K233 11 /* sect233k1 */
+#define WJ_EC_CURVE_B233 12 /* sect233r1 */
+#define WJ_EC_CURVE_K283 13 /* sect283k1 */
+#define WJ_EC_CURVE_B283 14 /* sect283r1 */
+#define WJ_EC_CURVE_BRAINPOOL_P224 21
+#define WJ_EC_CURVE_BRAINPOOL_P256 22
+#define WJ_EC_CURVE_BRAINPOOL_P384 23
+#define WJ_EC_CURVE_BRAINPOOL_P512 24
+#define WJ_EC_CURVE_SECP256K1 31
+
+typedef struct _WJ_EC_Parameters {
+    int curve; /* WJ_EC_CURVE_..., 0 when not set */
+    void *internal;
+} WJ_EC_Parameters;
+typedef WJ_EC_Parameters WJ_ECDSA_Parameters;
+typedef WJ_EC_Parameters WJ_ECKCDSA_Parameters;
+
+QRT_API WJ_EC_Parameters *WJ_ECDSA_Parameters_New(void);
+QRT_API void WJ_ECDSA_Parameters_Free(WJ_EC_Parameters *params);
+QRT_API int WJ_ECDSA_Parameters_Decode(WJ_EC_Parameters *params, const unsigned char *in, unsigned int inLength);
+QRT_API int WJ_ECDSA_Parameters_Encode(unsigned char *out, unsigned int *outLength, const WJ_EC_Parameters *params);
+/* Sets params to a named curve. */
+QRT_API int WJ_ECDSA_Parameters_SetCurve(WJ_EC_Parameters *params, int curve);
+QRT_API WJ_EC_Parameters *WJ_ECKCDSA_Parameters_New(void);
+QRT_API void WJ_ECKCDSA_Parameters_Free(WJ_EC_Parameters *params);
+QRT_API int WJ_ECKCDSA_Parameters_Decode(WJ_EC_Parameters *params, const unsigned char *in, unsigned int inLength);
+QRT_API int WJ_ECKCDSA_Parameters_Encode(unsigned char *out, unsigned int *outLength, const WJ_EC_Parameters *params);
+QRT_API int WJ_ECKCDSA_Parameters_SetCurve(WJ_EC_Parameters *params, int curve);
+/* OpenSSL's short name of a curve ("prime256v1", ...), NULL when unknown. */
+QRT_API const char *WJ_EC_CurveName(int curve);
+
+/* A point on the curve of the parameters it was made for (the point at infinity when new). */
+typedef struct _WJ_EC_POINT WJ_EC_POINT;
+QRT_API WJ_EC_POINT *WJ_EC_Point_New(const WJ_EC_Parameters *curve);
+QRT_API void WJ_EC_Point_Free(WJ_EC_POINT *point);
+/* SEC 1 octets: 04 X Y, or 02/03 X when compressed is nonzero. */
+QRT_API int WJ_EC_Point_Encode(unsigned char *out, unsigned int *outLength, const WJ_EC_POINT *point, int compressed);
+QRT_API int WJ_EC_GeneratorOf(WJ_EC_POINT *g, const WJ_EC_Parameters *params);
+QRT_API int WJ_EC_OrderOf(WJ_BigInt *n, const WJ_EC_Parameters *params);
+/* r := k * p, and r := k * G. */
+QRT_API int WJ_EC_Mul(WJ_EC_POINT *r, const WJ_BigInt *k, const WJ_EC_POINT *p, const WJ_EC_Parameters *params);
+QRT_API int WJ_EC_MulPre(WJ_EC_POINT *r, const WJ_BigInt *k, const WJ_EC_Parameters *params);
+/* 0 when equal, 1 when not, a negative code on failure. */
+QRT_API int WJ_EC_Cmp(const WJ_EC_POINT *a, const WJ_EC_POINT *b, const WJ_EC_Parameters *params);
+
+/* A public point from SEC 1 octets (04, 02 or 03 forms), checked to lie on the curve of params
+ * and not to be the point at infinity; point must be made for the same curve. */
+QRT_API int WJ_ECDSA_PublicKey_Decode(WJ_EC_POINT *point, const unsigned char *in, unsigned int inLength,
+                                      const WJ_EC_Parameters *params);
+QRT_API int WJ_ECKCDSA_PublicKey_Decode(WJ_EC_POINT *point, const unsigned char *in, unsigned int inLength,
+                                        const WJ_EC_Parameters *params);
+/* Key pairs: d in [1, n - 1]; ECDSA Q = d G, EC-KCDSA Q = (d^-1 mod n) G. */
+QRT_API int WJ_ECDSA_GenerateKey(WJ_BigInt *d, WJ_EC_POINT *q, const WJ_EC_Parameters *params);
+QRT_API int WJ_ECKCDSA_GenerateKey(WJ_BigInt *d, WJ_EC_POINT *q, const WJ_EC_Parameters *params);
+
+QRT_API WJ_ECDSA_Signature *WJ_ECDSA_Signature_New(void);
+QRT_API void WJ_ECDSA_Signature_Free(WJ_ECDSA_Signature *sig);
+QRT_API int WJ_ECDSA_Signature_Encode(unsigned char *out, unsigned int *outLength, const WJ_ECDSA_Signature *sig);
+QRT_API int WJ_ECDSA_Signature_Decode(WJ_ECDSA_Signature *sig, const unsigned char *in, unsigned int inLength);
+/* digest: a hash value of any length (its leftmost |n| bits are used). */
+QRT_API int WJ_ECDSA_Sign(WJ_ECDSA_Signature *sig, const unsigned char *digest, unsigned int digestLength,
+                          const WJ_BigInt *d, const WJ_EC_Parameters *params);
+QRT_API int WJ_ECDSA_Verify(const WJ_ECDSA_Signature *sig, const unsigned char *digest, unsigned int digestLength,
+                            const WJ_EC_POINT *q, const WJ_EC_Parameters *params);
+
+/*
+ * EC-KCDSA (TTAK.KO-12.0015/R3, ISO/IEC 14888-3) with any hash of the core.
+ * Hash: out := H(z || msg) in full, z = the first l/8 bytes of X(Q) || Y(Q) (field-length
+ * octets), zero-padded on the right; l as for KCDSA.
+ * Sign: W = k G, r = H(X(W)), e = (r XOR h) mod n, s = d(k - e) mod n, where r and h are cut to
+ * their rightmost ceil(|n|/8) bytes when the hash is longer. Verify: W' = s Q + e G,
+ * r = H(X(W')); a signature whose r has the full hash length is checked without the cut.
+ */
+QRT_API WJ_ECKCDSA_Signature *WJ_ECKCDSA_Signature_New(void);
+QRT_API void WJ_ECKCDSA_Signature_Free(WJ_ECKCDSA_Signature *sig);
+QRT_API int WJ_ECKCDSA_Signature_Encode(unsigned char *out, unsigned int *outLength, const WJ_ECKCDSA_Signature *sig);
+QRT_API int WJ_ECKCDSA_Signature_Decode(WJ_ECKCDSA_Signature *sig, const unsigned char *in, unsigned int inLength);
+QRT_API int WJ_ECKCDSA_Hash(unsigned char *out, unsigned int *outLength, const unsigned char *msg,
+                            unsigned int msgLength, int hashAlg, const WJ_EC_Parameters *params, const WJ_EC_POINT *q);
+QRT_API int WJ_ECKCDSA_Sign(WJ_ECKCDSA_Signature *sig, const unsigned char *hash, unsigned int hashLength, int hashAlg,
+                            const WJ_BigInt *d, const WJ_EC_Parameters *params);
+QRT_API int WJ_ECKCDSA_Verify(const WJ_ECKCDSA_Signature *sig, const unsigned char *hash, unsigned int hashLength,
+                              int hashAlg, const WJ_EC_POINT *q, const WJ_EC_Parameters *params);
+
+/* TEST HOOK, not for production use: the next KCDSA or EC-KCDSA signature made by the calling
+ * thread uses k (big-endian, length bytes) instead of a random value, then the hook clears
+ * itself. length 0 clears it at once. Lets tests reproduce published signatures. */
+QRT_API int WJ_Test_SetFixedK(const unsigned char *k, unsigned int length);
+
+/* ---- The generic interface ----
+ *
+ * Parameter and key objects for any algorithm number above. Binary key forms:
+ *   RSA          public: PKCS#1 RSAPublicKey; private: PKCS#1 RSAPrivateKey.
+ *   the others   OstrelPublicKey  ::= SEQUENCE { algorithm INTEGER, parameters <the DER of the
+ *                                                algorithm's parameters>, public }
+ *                OstrelPrivateKey ::= SEQUENCE { algorithm INTEGER, parameters, public,
+ *                                                private INTEGER }
+ *                public: INTEGER y (DH, DSA, KCDSA) or OCTET STRING with the SEC 1 point
+ *                (ECDSA, EC-KCDSA, uncompressed); private: x or d.
+ * A key read from its binary form must be of the algorithm asked for (WJ_ERR_BAD_ARGUMENT).
+ */
+typedef struct _WJC_PKEY_PARAMETERS WJC_PKEY_PARAMETERS;
+typedef struct _WJC_PKEY_PUBLIC_KEY WJC_PKEY_PUBLIC_KEY;
+typedef struct _WJC_PKEY_PRIVATE_KEY WJC_PKEY_PRIVATE_KEY;
+
+QRT_API WJC_PKEY_PARAMETERS *WJC_PKEY_Parameters_New(void);
+QRT_API void WJC_PKEY_Parameters_Free(WJC_PKEY_PARAMETERS *params);
+/* alg 3, 4, 5, 12 or 13 (RSA has no parameters: WJ_ERR_UNKNOWN_ID). */
+QRT_API int WJC_PKEY_Parameters_Decode(WJC_PKEY_PARAMETERS *params, int alg, const unsigned char *in,
+                                       unsigned int inLength);
+QRT_API int WJC_PKEY_Parameters_Encode(unsigned char *out, unsigned int *outLength, const WJC_PKEY_PARAMETERS *params);
+QRT_API int WJC_PKEY_Parameters_GetAlgorithm(const WJC_PKEY_PARAMETERS *params);
+
+/* primeBits, subprimeBits: DH, DSA, KCDSA (as WJ_<ALG>_GenerateParameters); curve: ECDSA and
+ * EC-KCDSA (WJ_EC_CURVE_...). */
+typedef struct _WJC_PKEY_GENPARAM {
+    unsigned int primeBits;
+    unsigned int subprimeBits;
+    int curve;
+} WJC_PKEY_GENPARAM;
+QRT_API int WJC_PKEY_GenerateParameters(WJC_PKEY_PARAMETERS *params, int alg, const WJC_PKEY_GENPARAM *gen);
+
+QRT_API WJC_PKEY_PUBLIC_KEY *WJC_PKEY_PublicKey_New(void);
+QRT_API void WJC_PKEY_PublicKey_Free(WJC_PKEY_PUBLIC_KEY *key);
+QRT_API int WJC_PKEY_PublicKey_FromBinary(WJC_PKEY_PUBLIC_KEY *key, int alg, const unsigned char *in,
+                                          unsigned int inLength);
+QRT_API int WJC_PKEY_PublicKey_ToBinary(unsigned char *out, unsigned int *outLength, const WJC_PKEY_PUBLIC_KEY *key);
+QRT_API int WJC_PKEY_PublicKey_GetAlgorithm(const WJC_PKEY_PUBLIC_KEY *key);
+QRT_API WJC_PKEY_PRIVATE_KEY *WJC_PKEY_PrivateKey_New(void);
+QRT_API void WJC_PKEY_PrivateKey_Free(WJC_PKEY_PRIVATE_KEY *key);
+QRT_API int WJC_PKEY_PrivateKey_FromBinary(WJC_PKEY_PRIVATE_KEY *key, int alg, const unsigned char *in,
+                                           unsigned int inLength);
+QRT_API int WJC_PKEY_PrivateKey_ToBinary(unsigned char *out, unsigned int *outLength, const WJC_PKEY_PRIVATE_KEY *key);
+QRT_API int WJC_PKEY_PrivateKey_GetAlgorithm(const WJC_PKEY_PRIVATE_KEY *key);
+
+/* RSA: bits (512..8192) and e (0 for 65537), params NULL. Others: params of the algorithm, rsa
+ * NULL. pub receives the public key with the parameters. */
+typedef struct _WJC_PKEY_RSA_GENPARAM {
+    unsigned int bits;
+    unsigned long e;
+} WJC_PKEY_RSA_GENPARAM;
+QRT_API int WJC_PKEY_GenerateKeyPair(WJC_PKEY_PRIVATE_KEY *priv, WJC_PKEY_PUBLIC_KEY *pub, int alg,
+                                     const WJC_PKEY_PARAMETERS *params, const WJC_PKEY_RSA_GENPARAM *rsa);
+
+/* RSA encryption: op 1 PKCS#1 v1.5, 3 OAEP (oaep required). */
+#define WJC_PKEY_ENC_V15 1
+#define WJC_PKEY_ENC_OAEP 3
+QRT_API int WJC_PKEY_Encrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
+                             unsigned int inLength, int op, const WJ_OAEP_PARAM *oaep, const WJC_PKEY_PUBLIC_KEY *key);
+QRT_API int WJC_PKEY_Decrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
+                             unsigned int inLength, int op, const WJ_OAEP_PARAM *oaep, const WJC_PKEY_PRIVATE_KEY *key);
+
+/*
+ * Signature numbers of WJC_PKEY_Sign/_Verify:
+ *   RSA v1.5  1 MD2, 2 MD5, 3 SHA-1, 4 SHA-256, 5 SHA-384, 6 SHA-512, 10 HAS-160,
+ *             9 the data signed as it is (no hash, no DigestInfo; hashed must be nonzero);
+ *   RSA PSS   11 and 31..34, hash and MGF from pss;
+ *   KCDSA     16 SHA-1, 17 HAS-160, 18 SHA-256, 19 SHA-384, 20 SHA-512, 21 SHA-224;
+ *   EC-KCDSA  22 SHA-1, 23 HAS-160, 24 SHA-224, 25 SHA-256, 26 SHA-384, 27 SHA-512.
+ * hashed 0: data is the message and the core hashes it (KCDSA family: H(z || message));
+ * hashed nonzero: data is that hash value already. params may be NULL to use the key's own.
+ * Signatures: RSA the modulus-length octets; KCDSA family the DER form above.
+ */
+#define WJC_SIGN_RSA_MD2 1
+#define WJC_SIGN_RSA_MD5 2
+#define WJC_SIGN_RSA_SHA1 3
+#define WJC_SIGN_RSA_SHA256 4
+#define WJC_SIGN_RSA_SHA384 5
+#define WJC_SIGN_RSA_SHA512 6
+#define WJC_SIGN_RSA_RAW 9
+#define WJC_SIGN_RSA_HAS160 10
+#define WJC_SIGN_RSA_PSS 11
+#define WJC_SIGN_KCDSA_SHA1 16
+#define WJC_SIGN_KCDSA_HAS160 17
+#define WJC_SIGN_KCDSA_SHA256 18
+#define WJC_SIGN_KCDSA_SHA384 19
+#define WJC_SIGN_KCDSA_SHA512 20
+#define WJC_SIGN_KCDSA_SHA224 21
+#define WJC_SIGN_ECKCDSA_SHA1 22
+#define WJC_SIGN_ECKCDSA_HAS160 23
+#define WJC_SIGN_ECKCDSA_SHA224 24
+#define WJC_SIGN_ECKCDSA_SHA256 25
+#define WJC_SIGN_ECKCDSA_SHA384 26
+#define WJC_SIGN_ECKCDSA_SHA512 27
+QRT_API int WJC_PKEY_Sign(unsigned char *out, unsigned int *outLength, int hashed, const unsigned char *data,
+                          unsigned int dataLength, int signAlg, const WJC_PKEY_PRIVATE_KEY *key,
+                          const WJC_PKEY_PARAMETERS *params, const WJ_PSS_PARAM *pss);
+QRT_API int WJC_PKEY_Verify(const unsigned char *signature, unsigned int signatureLength, int hashed,
+                            const unsigned char *data, unsigned int dataLength, int signAlg,
+                            const WJC_PKEY_PUBLIC_KEY *key, const WJC_PKEY_PARAMETERS *params, const WJ_PSS_PARAM *pss);
+
+/* The records inside the generic objects (NULL when the object holds another algorithm), for
+ * callers that move between the two layers. They stay owned by the object. */
+QRT_API const WJ_RSA_PublicKey *WJC_PKEY_PublicKey_GetRSA(const WJC_PKEY_PUBLIC_KEY *key);
+QRT_API const WJ_RSA_PrivateKey *WJC_PKEY_PrivateKey_GetRSA(const WJC_PKEY_PRIVATE_KEY *key);
 
 #ifdef __cplusplus
 }

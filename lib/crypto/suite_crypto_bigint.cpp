@@ -1,9 +1,10 @@
 // The big-integer record (32-bit words, least significant first), its byte and DER forms, the
-// pool of temporaries, and the conversion to and from OpenSSL's BIGNUM.
+// pool of temporaries, the conversion to and from OpenSSL's BIGNUM, and the arithmetic over it.
+#include <bit>
 #include <cstring>
 #include <vector>
 
-#include "crypto_internal.h"
+#include "crypto_pkey.hpp"
 #include "ostrel/owners.hpp"
 #include "ostrel/reader.hpp"
 
@@ -78,26 +79,112 @@ int put(unsigned char *out, unsigned int *out_len, const std::vector<uint8_t> &b
 
 namespace ostrel::crypto {
 
-BIGNUM *bn_from_bigint(const WJ_BigInt *a) {
-    if (!valid(a)) return nullptr;
-    std::vector<uint8_t> m = magnitude(a);
-    BIGNUM *bn = BN_bin2bn(m.data(), static_cast<int>(m.size()), nullptr);
-    if (bn && a->Sign) BN_set_negative(bn, 1);
-    wipe(m.data(), m.size());
+bool bigint_valid(const WJ_BigInt *a) { return valid(a); }
+
+bool bigint_is_zero(const WJ_BigInt *a) {
+    if (!valid(a)) return true;
+    for (unsigned i = 0; i < a->Length; ++i)
+        if (a->Data[i]) return false;
+    return true;
+}
+
+bool bn_set(BIGNUM *bn, const WJ_BigInt *a) {
+    if (!bn || !valid(a)) return false;
+    bool ok;
+    if constexpr (std::endian::native == std::endian::little) {
+        // The words are little-endian bytes in memory already.
+        ok = BN_lebin2bn(reinterpret_cast<const unsigned char *>(a->Data), static_cast<int>(a->Length * 4), bn);
+    } else {
+        std::vector<uint8_t> m = magnitude(a);
+        ok = BN_bin2bn(m.data(), static_cast<int>(m.size()), bn);
+        wipe(m.data(), m.size());
+    }
+    if (ok) BN_set_negative(bn, a->Sign && !BN_is_zero(bn));
+    return ok;
+}
+
+BnPtr bn_of(const WJ_BigInt *a) {
+    BnPtr bn(BN_new());
+    if (!bn || !bn_set(bn.get(), a)) return nullptr;
     return bn;
 }
 
+BIGNUM *bn_from_bigint(const WJ_BigInt *a) { return bn_of(a).release(); }
+
 int bigint_from_bn(WJ_BigInt *a, const BIGNUM *bn) {
     if (!a || !bn) return WJ_ERR_BAD_ARGUMENT;
-    std::vector<uint8_t> m(static_cast<size_t>(BN_num_bytes(bn)) + 1);  // zero: one 0 byte
-    int n = BN_bn2bin(bn, m.data());
-    int rc = set_magnitude(a, m.data(), static_cast<size_t>(n ? n : 1));
-    if (!rc && BN_is_negative(bn) && !BN_is_zero(bn)) a->Sign = 1;
-    wipe(m.data(), m.size());
-    return rc;
+    unsigned words = static_cast<unsigned>((BN_num_bytes(bn) + 3) / 4);
+    if (words == 0) words = 1;
+    if (int rc = grow(a, words)) return rc;
+    std::memset(a->Data, 0, a->MemLength * sizeof(WJ_WORD));
+    std::vector<uint8_t> le(words * 4);
+    if (BN_bn2lebinpad(bn, le.data(), static_cast<int>(le.size())) < 0) return WJ_ERR_INTERNAL;
+    for (unsigned i = 0; i < words; ++i)
+        a->Data[i] = WJ_WORD{le[4 * i]} | WJ_WORD{le[4 * i + 1]} << 8 | WJ_WORD{le[4 * i + 2]} << 16 |
+                     WJ_WORD{le[4 * i + 3]} << 24;
+    wipe(le.data(), le.size());
+    a->Length = words;
+    a->Sign = BN_is_negative(bn) ? 1 : 0;
+    trim(a);
+    return 0;
+}
+
+bool bigint_to_fixed(const WJ_BigInt *a, uint8_t *out, size_t n) {
+    if (!valid(a)) return false;
+    std::memset(out, 0, n);
+    for (size_t i = 0; i < size_t{a->Length} * 4; ++i) {
+        uint8_t b = static_cast<uint8_t>(a->Data[i / 4] >> (8 * (i % 4)));
+        if (i < n)
+            out[n - 1 - i] = b;
+        else if (b)
+            return false;
+    }
+    return true;
+}
+
+bool bn_to_fixed(const BIGNUM *bn, uint8_t *out, size_t n) {
+    return BN_bn2binpad(bn, out, static_cast<int>(n)) == static_cast<int>(n);
+}
+
+int put_out(unsigned char *out, unsigned int *out_len, const uint8_t *data, size_t n) {
+    if (!out_len) return WJ_ERR_BAD_ARGUMENT;
+    if (!out) {
+        *out_len = static_cast<unsigned>(n);
+        return 0;
+    }
+    if (*out_len < n) return WJ_ERR_BUFFER_SMALL;
+    if (n) std::memcpy(out, data, n);
+    *out_len = static_cast<unsigned>(n);
+    return 0;
 }
 
 }  // namespace ostrel::crypto
+
+namespace {
+
+// Runs an operation over BIGNUM copies of the inputs and stores its result in r.
+template <class F>
+int arith(WJ_BigInt *r, std::initializer_list<const WJ_BigInt *> in, F op) {
+    if (!r) return WJ_ERR_BAD_ARGUMENT;
+    for (const WJ_BigInt *a : in)
+        if (!valid(a)) return WJ_ERR_BAD_ARGUMENT;
+    return guarded([&] {
+        BnCtxPtr ctx = new_bn_ctx();
+        BnPtr out = new_bn();
+        std::vector<BnPtr> v;
+        for (const WJ_BigInt *a : in) {
+            v.push_back(bn_of(a));
+            if (!v.back()) return WJ_ERR_MEMORY;
+        }
+        if (!ctx || !out) return WJ_ERR_MEMORY;
+        if (int rc = op(out.get(), v, ctx.get())) return rc;
+        return bigint_from_bn(r, out.get());
+    });
+}
+
+bool positive(const BIGNUM *m) { return !BN_is_zero(m) && !BN_is_negative(m); }
+
+}  // namespace
 
 struct _WJ_POOL_CTX {
     std::vector<WJ_BigInt *> free_list;
@@ -296,6 +383,96 @@ QRT_API int WJ_POOL_CTX_Push(WJ_POOL_CTX *pool, WJ_BigInt *a) {
     return guarded([&] {
         pool->free_list.push_back(a);
         return 0;
+    });
+}
+
+// ---- Arithmetic ----
+
+QRT_API int WJ_BigInt_Add(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b) {
+    return arith(r, {a, b},
+                 [](BIGNUM *o, auto &v, BN_CTX *) { return BN_add(o, v[0].get(), v[1].get()) ? 0 : WJ_ERR_MEMORY; });
+}
+
+QRT_API int WJ_BigInt_Sub(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b) {
+    return arith(r, {a, b},
+                 [](BIGNUM *o, auto &v, BN_CTX *) { return BN_sub(o, v[0].get(), v[1].get()) ? 0 : WJ_ERR_MEMORY; });
+}
+
+QRT_API int WJ_BigInt_Mul(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b) {
+    return arith(r, {a, b}, [](BIGNUM *o, auto &v, BN_CTX *c) {
+        return BN_mul(o, v[0].get(), v[1].get(), c) ? 0 : WJ_ERR_MEMORY;
+    });
+}
+
+QRT_API int WJ_BigInt_Mod(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *m) {
+    return arith(r, {a, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
+        if (!positive(v[1].get())) return WJ_ERR_BAD_ARGUMENT;
+        return BN_nnmod(o, v[0].get(), v[1].get(), c) ? 0 : WJ_ERR_MEMORY;
+    });
+}
+
+QRT_API int WJ_BigInt_ModMul(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b, const WJ_BigInt *m) {
+    return arith(r, {a, b, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
+        if (!positive(v[2].get())) return WJ_ERR_BAD_ARGUMENT;
+        if (!BN_mod_mul(o, v[0].get(), v[1].get(), v[2].get(), c)) return WJ_ERR_MEMORY;
+        return BN_nnmod(o, o, v[2].get(), c) ? 0 : WJ_ERR_MEMORY;
+    });
+}
+
+QRT_API int WJ_BigInt_ModExp(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *e, const WJ_BigInt *m) {
+    return arith(r, {a, e, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
+        BIGNUM *base = v[0].get(), *exp = v[1].get(), *mod = v[2].get();
+        if (!positive(mod) || BN_is_negative(exp)) return WJ_ERR_BAD_ARGUMENT;
+        if (!BN_nnmod(base, base, mod, c)) return WJ_ERR_MEMORY;
+        if (BN_is_one(mod)) {
+            BN_zero(o);
+            return 0;
+        }
+        if (BN_is_odd(mod)) {
+            BN_set_flags(exp, BN_FLG_CONSTTIME);
+            return BN_mod_exp_mont_consttime(o, base, exp, mod, c, nullptr) ? 0 : WJ_ERR_MEMORY;
+        }
+        return BN_mod_exp(o, base, exp, mod, c) ? 0 : WJ_ERR_MEMORY;
+    });
+}
+
+QRT_API int WJ_BigInt_ModInverse(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *m) {
+    return arith(r, {a, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
+        BIGNUM *x = v[0].get(), *mod = v[1].get();
+        if (!positive(mod)) return WJ_ERR_BAD_ARGUMENT;
+        if (!BN_nnmod(x, x, mod, c)) return WJ_ERR_MEMORY;
+        BN_set_flags(x, BN_FLG_CONSTTIME);
+        if (BN_is_one(mod) || !BN_mod_inverse(o, x, mod, c)) return WJ_ERR_NOT_INVERTIBLE;
+        return 0;
+    });
+}
+
+QRT_API int WJ_BigInt_GenerateRandom(WJ_BigInt *r, unsigned int bits) {
+    if (!r || bits == 0 || bits > 65536) return WJ_ERR_BAD_ARGUMENT;
+    if (int rc = gate()) return rc;
+    return arith(r, {}, [bits](BIGNUM *o, auto &, BN_CTX *c) {
+        return BN_priv_rand_ex(o, static_cast<int>(bits), BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY, 0, c) ? 0
+                                                                                                     : WJ_ERR_RANDOM;
+    });
+}
+
+QRT_API int WJ_BigInt_GenerateRandomPrime(WJ_BigInt *r, unsigned int bits) {
+    if (!r || bits < 16 || bits > 8192) return WJ_ERR_BAD_ARGUMENT;
+    if (int rc = gate()) return rc;
+    return arith(r, {}, [bits](BIGNUM *o, auto &, BN_CTX *c) {
+        return BN_generate_prime_ex2(o, static_cast<int>(bits), 0, nullptr, nullptr, nullptr, c) ? 0 : WJ_ERR_RANDOM;
+    });
+}
+
+QRT_API int WJ_BigInt_IsPrime(const WJ_BigInt *a) {
+    if (!valid(a)) return WJ_ERR_BAD_ARGUMENT;
+    return guarded([&] {
+        BnPtr x = bn_of(a);
+        BnCtxPtr ctx = new_bn_ctx();
+        if (!x || !ctx) return WJ_ERR_MEMORY;
+        if (BN_is_negative(x.get())) return 0;
+        int rc = BN_check_prime(x.get(), ctx.get(), nullptr);
+        return rc < 0 ? WJ_ERR_INTERNAL : rc;
     });
 }
 

@@ -1,9 +1,10 @@
-// Random numbers from the DRBG of the core's private OpenSSL context.
+// Random numbers from the DRBG of the core's private OpenSSL context, random scalars for the
+// public-key algorithms, and the test hook that fixes the next KCDSA-family k.
 #include <openssl/rand.h>
 
 #include <algorithm>
 
-#include "crypto_internal.h"
+#include "crypto_pkey.hpp"
 
 namespace ostrel::crypto {
 
@@ -17,6 +18,26 @@ int random_bytes(uint8_t *out, size_t n) {
         n -= chunk;
     }
     return 0;
+}
+
+namespace {
+thread_local SecBytes t_fixed_k;
+}
+
+int random_scalar(BIGNUM *r, const BIGNUM *n, BN_CTX *ctx) {
+    if (BN_cmp(n, BN_value_one()) <= 0) return WJ_ERR_BAD_ARGUMENT;
+    do {
+        if (!BN_priv_rand_range_ex(r, n, 0, ctx)) return WJ_ERR_RANDOM;
+    } while (BN_is_zero(r));
+    return 0;
+}
+
+bool take_fixed_k(BIGNUM *k) {
+    if (t_fixed_k.empty()) return false;
+    bool ok = BN_bin2bn(t_fixed_k.data(), static_cast<int>(t_fixed_k.size()), k) != nullptr;
+    t_fixed_k.clear();
+    t_fixed_k.shrink_to_fit();
+    return ok;
 }
 
 }  // namespace ostrel::crypto
@@ -44,5 +65,14 @@ QRT_API int WJC_UpdateRandom(const unsigned char *seed, unsigned int length) {
 }
 
 QRT_API int WJ_GetRandom(unsigned char *out, unsigned int length) { return WJC_GetRandom(out, length); }
+
+QRT_API int WJ_Test_SetFixedK(const unsigned char *k, unsigned int length) {
+    if (!k && length) return WJ_ERR_BAD_ARGUMENT;
+    if (length > 128) return WJ_ERR_BAD_ARGUMENT;
+    return guarded([&] {
+        t_fixed_k.assign(k, k + length);
+        return 0;
+    });
+}
 
 }  // extern "C"

@@ -15,6 +15,8 @@ QRT_API int QRT_SSS_ShareSecret(ZQ_SSS_SHARE *share, BIN *shareInfo, const BIN *
         switch (scheme) {
             case QRT_SSS_SCHEME_SIMPLE:
                 return share_simple(share, shareInfo, *secret, param->n);
+            case QRT_SSS_SCHEME_SHAMIR:
+                return share_shamir(share, shareInfo, *secret, param->n, param->k);
             default:
                 return QRT_SSS_UNKNOWN_ALGID;
         }
@@ -34,6 +36,8 @@ QRT_API int QRT_SSS_RecoverSecret(BIN *secret, const ZQ_SSS_SHARE *share, int sc
         switch (scheme) {
             case QRT_SSS_SCHEME_SIMPLE:
                 return recover_simple(secret, share, *shareInfo);
+            case QRT_SSS_SCHEME_SHAMIR:
+                return recover_shamir(secret, share, *shareInfo);
             default:
                 return QRT_SSS_UNKNOWN_ALGID;
         }

@@ -12,16 +12,16 @@ void put_be32(std::vector<uint8_t> &out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
 }
 
-// Appends a 2-byte length and the DER INTEGER of a.
+// Appends a 2-byte length and the DER INTEGER of a (one call: tag, length and a sign byte take
+// at most 7 bytes beyond the magnitude).
 int put_integer(std::vector<uint8_t> &out, const WJ_BigInt *a) {
-    unsigned len = 0;
-    if (WJ_BigInt_DerEncode(nullptr, &len, a) != 0 || len > 0xffff) return QRT_SSS_ENCODE_BIGINT_FAILED;
-    size_t at = out.size();
-    out.resize(at + 2 + len);
-    out[at] = static_cast<uint8_t>(len >> 8);
-    out[at + 1] = static_cast<uint8_t>(len);
-    unsigned room = len;
-    if (WJ_BigInt_DerEncode(out.data() + at + 2, &room, a) != 0 || room != len) return QRT_SSS_ENCODE_BIGINT_FAILED;
+    const size_t at = out.size();
+    unsigned room = WJ_BigInt_GetByteLength(a) + 8;
+    out.resize(at + 2 + room);
+    if (WJ_BigInt_DerEncode(out.data() + at + 2, &room, a) != 0 || room > 0xffff) return QRT_SSS_ENCODE_BIGINT_FAILED;
+    out.resize(at + 2 + room);
+    out[at] = static_cast<uint8_t>(room >> 8);
+    out[at + 1] = static_cast<uint8_t>(room);
     return 0;
 }
 

@@ -16,7 +16,8 @@ bool well_formed(const ZQ_POLY *poly) {
     return poly != nullptr;
 }
 
-// acc := acc * x^times mod p (a gap of missing degrees costs one exponentiation).
+// acc := acc * x^times mod p. The multiplication also reduces what the additions left behind, so
+// each step of Horner's rule is one multiply-add reduced modulo p. (a gap of missing degrees costs one exponentiation).
 int shift(WJ_BigInt *acc, const WJ_BigInt *x, unsigned times, const WJ_BigInt *p, WJ_BigInt *tmp) {
     if (times == 0) return 0;
     if (times == 1) return WJ_BigInt_ModMul(acc, acc, x, p);
@@ -35,10 +36,9 @@ int evaluate(WJ_BigInt *y, const ZQ_POLY *poly, const WJ_BigInt *x, const WJ_Big
         if (int rc = shift(acc.get(), x, static_cast<unsigned>(cur - t->degree), p, tmp.get())) return rc;
         cur = t->degree;
         if (int rc = WJ_BigInt_Add(acc.get(), acc.get(), t->coef)) return rc;
-        if (int rc = WJ_BigInt_Mod(acc.get(), acc.get(), p)) return rc;
     }
     if (int rc = shift(acc.get(), x, static_cast<unsigned>(cur), p, tmp.get())) return rc;
-    return WJ_BigInt_Copy(y, acc.get());
+    return WJ_BigInt_Mod(y, acc.get(), p);
 }
 
 }  // namespace

@@ -68,20 +68,17 @@ int load_private(PrivateKey &key, const ZQ_PHP_DATA &der) {
     return 0;
 }
 
-// A blinding factor uniform in [2, n) and invertible modulo n.
+// A blinding factor uniform in [2, n). It is invertible unless it shares a factor with n, which
+// for an RSA modulus would mean having found a factor of it.
 int random_blind(BigInt &r, const WJ_BigInt *n) {
     r = new_int();
-    BigInt inv = new_int(), two = new_int();
+    BigInt two = new_int();
     static const uint8_t kTwo = 2;
     CORE(WJ_BigInt_BytesToInt, (two.get(), &kTwo, 1), QRT_PHP_BIGINT_FAILED);
     const unsigned bits = WJ_BigInt_GetBitLength(n);
     for (int tries = 0; tries < 256; ++tries) {
         CORE(WJ_BigInt_GenerateRandom, (r.get(), bits), QRT_PHP_BIGINT_FAILED);
-        if (WJ_BigInt_Cmp(r.get(), n) >= 0 || WJ_BigInt_Cmp(r.get(), two.get()) < 0) continue;
-        int rc = WJ_BigInt_ModInverse(inv.get(), r.get(), n);
-        if (rc == WJ_ERR_NOT_INVERTIBLE) continue;
-        if (rc) return core_fail("WJ_BigInt_ModInverse", rc, QRT_PHP_BIGINT_FAILED, __FILE__, __LINE__);
-        return 0;
+        if (WJ_BigInt_Cmp(r.get(), n) < 0 && WJ_BigInt_Cmp(r.get(), two.get()) >= 0) return 0;
     }
     return QRT_PHP_BIGINT_FAILED;
 }

@@ -4,6 +4,7 @@
 
 #include <openssl/bn.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,6 +21,11 @@ inline ZQ_PHP_DATA view(const Bytes &b) {
 }
 inline ZQ_PHP_DATA view(const std::string &s) {
     return ZQ_PHP_DATA{static_cast<unsigned>(s.size()), reinterpret_cast<unsigned char *>(const_cast<char *>(s.data()))};
+}
+// A view of a string literal (static storage, so the view never dangles).
+inline ZQ_PHP_DATA view(const char *literal) {
+    return ZQ_PHP_DATA{static_cast<unsigned>(std::strlen(literal)),
+                       reinterpret_cast<unsigned char *>(const_cast<char *>(literal))};
 }
 inline Bytes bytes_of(const ZQ_PHP_DATA &d) { return d.len ? Bytes(d.data, d.data + d.len) : Bytes{}; }
 inline Bytes file_bytes(const std::string &path) {

@@ -70,7 +70,7 @@ TEST_F(PhpValues, StrongPasswordIsTheUnblindedPowerWhateverTheBlinding) {
 }
 
 TEST_F(PhpValues, BlindingIsBelowTheModulusAndHidesThePassword) {
-    ZQ_PHP_DATA p = view(std::string("pw")), pub = view(server_->pub);
+    ZQ_PHP_DATA p = view("pw"), pub = view(server_->pub);
     ZQ_PHP_DATA w1{}, r1{}, w2{}, r2{};
     ASSERT_EQ(QRT_PHP_ComputeWeakValue(&w1, &r1, &p, &pub), 0);
     ASSERT_EQ(QRT_PHP_ComputeWeakValue(&w2, &r2, &p, &pub), 0);
@@ -89,7 +89,7 @@ TEST_F(PhpValues, BlindingIsBelowTheModulusAndHidesThePassword) {
 
 TEST_F(PhpValues, StrongValueFromAnotherKeyIsRefused) {
     // Made with the CA's key, the strong value does not match the server's public key.
-    ZQ_PHP_DATA p = view(std::string("pw")), pub = view(server_->pub), other = view(ca_->priv);
+    ZQ_PHP_DATA p = view("pw"), pub = view(server_->pub), other = view(ca_->priv);
     ZQ_PHP_DATA w{}, r{}, s{};
     ASSERT_EQ(QRT_PHP_ComputeWeakValue(&w, &r, &p, &pub), 0);
     int rc = QRT_PHP_ComputeStrongValue(&s, &w, &other);

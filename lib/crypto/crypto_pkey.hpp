@@ -111,6 +111,7 @@ class PkeySlot {
   public:
     PkeyPtr get(std::initializer_list<const WJ_BigInt *> values);
     void put(std::initializer_list<const WJ_BigInt *> values, EVP_PKEY *pkey);
+    void reset();
     ~PkeySlot();
 
   private:
@@ -128,6 +129,12 @@ PkeyPtr pkey_fromdata(const char *name, int selection, const OSSL_PARAM *params)
 int random_scalar(BIGNUM *r, const BIGNUM *n, BN_CTX *ctx);
 // The per-thread fixed k of the test hook: true (and k set, the hook cleared) when one is set.
 bool take_fixed_k(BIGNUM *k);
+// Swaps the calling thread's pending fixed k with k (the self-tests keep a caller's hook intact).
+void exchange_fixed_k(SecBytes &k);
+
+// Public-key self-test i (0 RSA v1.5, 1 KCDSA, 2 EC-KCDSA, 3 DSA, 4 ECDSA, 5 DH): 0 passed,
+// 1 failed; corrupt damages the expected answer.
+int pk_selftest(int i, bool corrupt);
 
 // ---- RSA ------------------------------------------------------------------------------------
 
@@ -158,7 +165,29 @@ int kcdsa_sign(WJ_KCDSA_Signature *sig, const unsigned char *hash, unsigned int 
                const WJ_BigInt *x, const WJ_KCDSA_Parameters *params);
 int kcdsa_verify(const WJ_KCDSA_Signature *sig, const unsigned char *hash, unsigned int hash_len, int hash_alg,
                  const WJ_BigInt *y, const WJ_KCDSA_Parameters *params);
+// The record functions by generic algorithm number (WJ_PKEY_DH, _DSA, _KCDSA), without the gate.
+WJ_DL_Parameters *dl_new();
+void dl_free(WJ_DL_Parameters *params);
 int dl_decode(WJ_DL_Parameters *params, int alg, const unsigned char *in, unsigned int len);
+int dl_encode(unsigned char *out, unsigned int *out_len, int alg, const WJ_DL_Parameters *params);
+int dl_generate(int alg, WJ_DL_Parameters *params, unsigned p_bits, unsigned q_bits);
+int dl_keypair(int alg, WJ_BigInt *x, WJ_BigInt *y, const WJ_DL_Parameters *params);
+int dh_shared_secret(WJ_BigInt *secret, const WJ_DL_Parameters *params, const WJ_BigInt *x, const WJ_BigInt *peer);
+int dsa_sign(WJ_DSA_Signature *sig, const unsigned char *digest, unsigned len, const WJ_BigInt *x,
+             const WJ_DL_Parameters *params);
+int dsa_verify(const WJ_DSA_Signature *sig, const unsigned char *digest, unsigned len, const WJ_BigInt *y,
+               const WJ_DL_Parameters *params);
+
+// Helpers of the KCDSA family: H(a || b); e = (r XOR h) mod order over len bytes;
+// s = x (k - e) mod order; the length a verifier reads r with (0: neither rule fits); the DER
+// form of the signature.
+int hash_concat(int alg, const uint8_t *a, size_t an, const uint8_t *b, size_t bn, uint8_t *out, unsigned *out_len);
+int kcdsa_e(BIGNUM *e, const uint8_t *r, const uint8_t *h, unsigned len, const BIGNUM *order, BN_CTX *ctx);
+int kcdsa_s(BIGNUM *s, const BIGNUM *x, const BIGNUM *k, const BIGNUM *e, const BIGNUM *order, const BN_MONT_CTX *mont,
+            BN_CTX *ctx);
+unsigned kcdsa_r_length(unsigned r_len, unsigned hash_len, unsigned order_bytes);
+int kcdsa_sig_encode(unsigned char *out, unsigned int *out_len, const WJ_KCDSA_Signature *sig);
+int kcdsa_sig_decode(WJ_KCDSA_Signature *sig, const unsigned char *in, unsigned int len);
 
 // Rightmost-bytes rule of the KCDSA family: the length a hash output of hash_len bytes keeps
 // for a group order of order_bytes bytes.
@@ -187,6 +216,9 @@ int ec_decode(WJ_EC_Parameters *params, const unsigned char *in, unsigned int le
 
 int ec_point_decode(WJ_EC_POINT *point, const unsigned char *in, unsigned int len, const WJ_EC_Parameters *params);
 const EC_POINT *ec_point_raw(const WJ_EC_POINT *point);
+int ec_point_curve(const WJ_EC_POINT *point);
+// d in [1, n - 1]; Q = d G, or (d^-1 mod n) G for EC-KCDSA.
+int ec_keypair(bool kcdsa, WJ_BigInt *d, WJ_EC_POINT *q, const WJ_EC_Parameters *params);
 int eckcdsa_hash(unsigned char *out, unsigned int *out_len, const unsigned char *msg, unsigned int msg_len,
                  int hash_alg, const WJ_EC_Parameters *params, const WJ_EC_POINT *q);
 int eckcdsa_sign(WJ_ECKCDSA_Signature *sig, const unsigned char *hash, unsigned int hash_len, int hash_alg,

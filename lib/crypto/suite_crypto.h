@@ -490,7 +490,7 @@ typedef struct _WJ_DL_Parameters {
     WJ_BigInt *p;
     WJ_BigInt *q; /* zero for PKCS#3 DH parameters */
     WJ_BigInt *g;
-    WJ_BigInt *j;        /* (p - 1) / 2q of KCDSA and X9.42; NULL when absent */
+    WJ_BigInt *j;        /* KCDSA (p - 1) / 2q, X9.42 (p - 1) / q; NULL when absent */
     unsigned char *seed; /* seed of the generation (QRT_malloc), NULL when absent */
     unsigned int seedLength;
     int count;                       /* counter of the generation, -1 when absent */
@@ -516,8 +516,8 @@ QRT_API int WJ_KCDSA_Parameters_Encode(unsigned char *out, unsigned int *outLeng
 
 /* New parameters with a prime p of primeBits (1024..4096) and a prime q of subprimeBits
  * (0 chooses 160 up to 1024-bit p, 224 up to 2048, 256 above). DH and DSA: FIPS 186-4 generation
- * by OpenSSL (DH in X9.42 form, with j). KCDSA: p = 2jq + 1 with j prime, g = h^(2j) mod p, the
- * seed and count of the search recorded. */
+ * by OpenSSL (DH in X9.42 form), with OpenSSL's seed and counter recorded. KCDSA: p = 2jq + 1 with
+ * j and q prime, g = h^(2j) mod p for a random h, j recorded. */
 QRT_API int WJ_DH_GenerateParameters(WJ_DH_Parameters *params, unsigned int primeBits, unsigned int subprimeBits);
 QRT_API int WJ_DSA_GenerateParameters(WJ_DSA_Parameters *params, unsigned int primeBits, unsigned int subprimeBits);
 QRT_API int WJ_KCDSA_GenerateParameters(WJ_KCDSA_Parameters *params, unsigned int primeBits, unsigned int subprimeBits);

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "crypto_internal.h"
+#include "crypto_pkey.hpp"
 
 namespace ostrel::crypto {
 
@@ -102,7 +102,7 @@ int enter_operating_locked() {
 
 std::atomic<int> g_fault{0};
 
-enum class Kind { Hash, Cipher, Mac, Random };
+enum class Kind { Hash, Cipher, Mac, Random, PublicKey };
 
 struct Kat {
     const char *name;
@@ -111,9 +111,8 @@ struct Kat {
     const char *key, *iv, *in, *out;  // hex
 };
 
-// Each family the core serves, with at least one algorithm of its own code (MD2, HAS-160, RC5).
-// The public-key primitives add their known answers (signatures with a fixed k, RSA) here, with
-// a Kind of their own.
+// Each family the core serves, with at least one algorithm of its own code (MD2, HAS-160, RC5,
+// KCDSA, EC-KCDSA). The public-key tests live beside their algorithms; alg is their number.
 const Kat kKats[] = {
     {"SHA-1", Kind::Hash, WJ_HASH_SHA1, "", "", "616263", "a9993e364706816aba3e25717850c26c9cd0d89d"},
     {"SHA-256", Kind::Hash, WJ_HASH_SHA256, "", "", "616263",
@@ -138,6 +137,12 @@ const Kat kKats[] = {
     {"RC5-32/12", Kind::Cipher, WJ_CIPHER_RC5, "00000000000000000000000000000000", "", "0000000000000000",
      "21a5dbee154b8f6d"},
     {"DRBG", Kind::Random, 0, "", "", "", ""},
+    {"RSA PKCS#1 v1.5", Kind::PublicKey, 0, "", "", "", ""},
+    {"KCDSA", Kind::PublicKey, 1, "", "", "", ""},
+    {"EC-KCDSA", Kind::PublicKey, 2, "", "", "", ""},
+    {"DSA", Kind::PublicKey, 3, "", "", "", ""},
+    {"ECDSA", Kind::PublicKey, 4, "", "", "", ""},
+    {"DH", Kind::PublicKey, 5, "", "", "", ""},
 };
 constexpr int kKatCount = static_cast<int>(sizeof kKats / sizeof kKats[0]);
 
@@ -184,6 +189,8 @@ int run_kat(const Kat &k, bool corrupt) {
             }
             break;
         }
+        case Kind::PublicKey:
+            return pk_selftest(k.alg, corrupt);
         case Kind::Random: {
             // Continuous test: two outputs of the generator must differ.
             uint8_t a[32], b[32];

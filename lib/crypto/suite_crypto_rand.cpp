@@ -32,6 +32,8 @@ int random_scalar(BIGNUM *r, const BIGNUM *n, BN_CTX *ctx) {
     return 0;
 }
 
+void exchange_fixed_k(SecBytes &k) { t_fixed_k.swap(k); }
+
 bool take_fixed_k(BIGNUM *k) {
     if (t_fixed_k.empty()) return false;
     bool ok = BN_bin2bn(t_fixed_k.data(), static_cast<int>(t_fixed_k.size()), k) != nullptr;

@@ -9,10 +9,20 @@
 
 namespace ostrel::csp {
 
+// Set while an older form (which leaves no trace records) runs shared code that traces.
+inline thread_local bool t_quiet = false;
+struct QuietTrace {
+    bool saved = t_quiet;
+    QuietTrace() { t_quiet = true; }
+    ~QuietTrace() { t_quiet = saved; }
+};
+
 // Records a failure of a core function under its own name, with the core's code and text.
 inline void trace_core(const char *core_fn, int core_code, const char *file, int line) {
-    QRT_Trace_PutError(core_fn, core_code, WJC_GetErrorString(core_code), file, line);
+    if (!t_quiet) QRT_Trace_PutError(core_fn, core_code, WJC_GetErrorString(core_code), file, line);
 }
+// OSTREL_FAIL_AS unless the trace is quiet.
+#define OSTREL_PK_FAIL_AS(fn, code) (::ostrel::csp::t_quiet ? (code) : OSTREL_FAIL_AS((fn), (code)))
 #define OSTREL_CORE_FAIL(fn, code) ::ostrel::csp::trace_core((fn), (code), __FILE__, __LINE__)
 
 // Constant-time equality of n bytes (for MAC values).

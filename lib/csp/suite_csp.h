@@ -1,10 +1,12 @@
 /*
  * libOstrelCSP: the crypto service provider.
  *
- * The one library that calls the crypto core on behalf of the rest of the system. This half
- * holds the shared numbering of ciphers, modes, paddings, hashes and MACs, the streaming context,
- * encryption, decryption, hashing and MACs in Init/Update/Final and one-shot forms, random
- * numbers, the module-state gate, two BIN helpers and the library frame.
+ * The one library that calls the crypto core on behalf of the rest of the system: the shared
+ * numbering of ciphers, modes, paddings, hashes and MACs, the streaming context, encryption,
+ * decryption, hashing and MACs in Init/Update/Final and one-shot forms, random numbers, the
+ * module-state gate, two BIN helpers, the library frame, and the public-key half: key decoding,
+ * signatures, RSA encryption, key and parameter generation, key-pair proof, Diffie-Hellman and
+ * the older RSA-only forms.
  *
  * Ownership: a ZQ_CSP_CTX owns its core context; release it with QRT_CSP_ResetCTX (the record
  * stays usable for any algorithm) or QRT_CSP_DestroyCTX. Output BINs are set empty at the start
@@ -19,6 +21,7 @@
 #ifndef OSTREL_SUITE_CSP_H
 #define OSTREL_SUITE_CSP_H
 
+#include "suite_crypto.h"
 #include "suite_io.h"
 
 #ifdef __cplusplus
@@ -266,14 +269,211 @@ QRT_API int QRT_MacBin(int alg, int unused, const BIN *key, const BIN *in, BIN *
 QRT_API int QRT_MacVerifyBin(int alg, int unused, const BIN *key, const BIN *in, const BIN *mac);
 QRT_API int QRT_RandomBin(int unused, int length, BIN *out);
 
-/* ---- Public-key half (public-key issue) --------------------------------------------------
- * Key decoding, QRT_CSP_GetKeyLength/Ex, QRT_CSP_VerifySignature/ComputeSignature,
- * QRT_CSP_VerifyMsgSignature/ComputeMsgSignature, QRT_CSP_KCDSA_ComputeZ,
- * QRT_CSP_PublicEncrypt/PrivateDecrypt, QRT_CSP_GenerateKeyPair, QRT_CSP_GenerateParam,
- * QRT_CSP_ProveKeyPair, QRT_CSP_DeriveKey, the key-form copies, the DER and big-integer routines
- * and the older RSA forms go here, with ZQ_CSP_SignParam, ZQ_CSP_PEncParam,
- * ZQ_CSP_GenKeyPairParam, ZQ_CSP_GenParamParam and ZQ_CSP_DKeyParam.
+/* ---- Public-key half ----------------------------------------------------------------------
+ *
+ * Keys and parameters travel as BINs:
+ *   RSA                 public: PKCS#1 RSAPublicKey DER; private: PKCS#1 RSAPrivateKey DER.
+ *   DH, DSA, KCDSA      parameters: the DER of the crypto core (suite_crypto.h); public y and
+ *                       private x: each a DER INTEGER.
+ *   ECDSA, EC-KCDSA     parameters: ECParameters DER (named curve); public: SEC 1 point octets;
+ *                       private: a DER INTEGER.
+ * The generic forms (QRT_CSP_GenerateKeyPair, QRT_CSP_PublicEncrypt/PrivateDecrypt and the
+ * message-signature functions) are the core's binary key forms: PKCS#1 for RSA, the core's
+ * OstrelPublicKey/OstrelPrivateKey DER (which carry the parameters) for the others.
+ *
+ * Decoding failures name the failing part: parameters 6032, public key 6031, private key 6030,
+ * signature 6033. A signature that does not verify gives 6012.
+ *
+ * Speed: each thread keeps the last few keys it decoded (bounded, wiped when dropped and when
+ * the thread ends), so signing or verifying again with the same key bytes reuses the core's
+ * prepared key objects.
  */
+
+#define QRT_CSP_PKEY_RSA 1
+#define QRT_CSP_PKEY_DH 2
+#define QRT_CSP_PKEY_DSA 3
+#define QRT_CSP_PKEY_ECDSA 5
+#define QRT_CSP_PKEY_KCDSA 11
+#define QRT_CSP_PKEY_ECKCDSA 12
+#define QRT_CSP_PKEY_RSAPSS 13 /* used by the certificate library for RSASSA-PSS keys */
+
+/* Signature identifiers. The digest-level functions take a digest, except for 9 (the data
+ * itself) and the KCDSA family (the message). */
+#define QRT_CSP_SIGN_RSA_MD2 1
+#define QRT_CSP_SIGN_RSA_MD5 2
+#define QRT_CSP_SIGN_RSA_SHA1 3
+#define QRT_CSP_SIGN_RSA_SHA256 4
+#define QRT_CSP_SIGN_RSA_SHA384 5
+#define QRT_CSP_SIGN_RSA_SHA512 6
+#define QRT_CSP_SIGN_RSA_RAW 9
+#define QRT_CSP_SIGN_RSA_HAS160 10
+#define QRT_CSP_SIGN_RSA_PSS 11 /* also 31..34; hash and MGF from rsa_pss */
+#define QRT_CSP_SIGN_DSA_SHA1 15
+#define QRT_CSP_SIGN_ECDSA 16 /* also 41, 42 */
+#define QRT_CSP_SIGN_KCDSA_SHA1 21
+#define QRT_CSP_SIGN_KCDSA_HAS160 22
+#define QRT_CSP_SIGN_ECKCDSA_SHA1 23
+#define QRT_CSP_SIGN_ECKCDSA_HAS160 24
+#define QRT_CSP_SIGN_KCDSA_SHA256 27
+#define QRT_CSP_SIGN_KCDSA_SHA384 28
+#define QRT_CSP_SIGN_KCDSA_SHA512 29
+
+/* Public-key encryption identifiers. */
+#define QRT_CSP_PENC_RSA_V15 1
+#define QRT_CSP_PENC_RSA_OAEP 5
+
+/* Named-curve numbers (ncid) are the crypto core's WJ_EC_CURVE_... numbers (P-224 2, P-256 3,
+ * P-384 4, P-521 5, ...). */
+
+/*
+ * Signature parameters, by algorithm:
+ *   rsa_pss   hashID: the hash numbering above (1, 2, 3, 6, 7, 8, 9); mgfID 1 MGF1 with that
+ *             hash, 2..5 MGF1 with SHA-1, SHA-256, SHA-384, SHA-512.
+ *   dsa, ecdsa        pkeyParam: the domain parameters.
+ *   kcdsa...          pkeyParam, pubKey (the signer's y, needed for signing), and hash: an
+ *                     optional BIN with the KCDSA hash value H(z || message) already computed
+ *                     (NULL or empty: computed from the message).
+ *   eckcdsa           pkeyParam, pubKey (the signer's point, needed for signing).
+ */
+typedef union _ZQ_CSP_SignParam {
+    struct {
+        int hashID;
+        int mgfID;
+    } rsa_pss;
+    struct {
+        BIN *pkeyParam;
+    } dsa, dsa_sha1, ecdsa;
+    struct {
+        BIN *pkeyParam;
+        BIN *pubKey;
+        BIN *hash;
+    } kcdsa, kcdsa_sha1, kcdsa_has160;
+    struct {
+        BIN *pkeyParam;
+        BIN *pubKey;
+    } eckcdsa;
+} ZQ_CSP_SignParam;
+
+/* OAEP: hashID as for PSS (not 9), mgfID 1 and sourceID 1 only; source: the optional label. */
+typedef union _ZQ_CSP_PEncParam {
+    struct {
+        int hashID;
+        int mgfID;
+        int sourceID;
+        BIN *source;
+    } rsa_oaep;
+} ZQ_CSP_PEncParam;
+
+/* rsa: keyLength in bits (512..8192), e the public exponent (0 for 65537). The others: the
+ * domain parameters. */
+typedef union _ZQ_CSP_GenKeyPairParam {
+    struct {
+        int keyLength;
+        int e;
+    } rsa;
+    struct {
+        BIN *pkeyParam;
+    } dh, dsa, kcdsa, ecdsa, eckcdsa;
+} ZQ_CSP_GenKeyPairParam;
+
+/* Lengths in bits: DH primeLength and factorLength (0 chooses), DSA and KCDSA primeLength
+ * (1024..4096; q of 160, 224 or 256 bits by size); EC ncid. */
+typedef union _ZQ_CSP_GenParamParam {
+    struct {
+        int primeLength;
+        int factorLength;
+    } dh;
+    struct {
+        int primeLength;
+    } dsa, kcdsa;
+    struct {
+        int ncid;
+    } ecdsa, eckcdsa;
+} ZQ_CSP_GenParamParam;
+
+typedef union _ZQ_CSP_DKeyParam {
+    struct {
+        BIN *pkeyParam;
+    } dh;
+} ZQ_CSP_DKeyParam;
+
+/* Key length in bytes: RSA the modulus; DH, DSA, KCDSA the value (param must be given); ECDSA and
+ * EC-KCDSA the field length from the point octets. The Ex form reads a private key (for the EC
+ * algorithms the field length of the curve of param, or the length of d without param). */
+QRT_API int QRT_CSP_GetKeyLength(int *length, const BIN *publicKey, int pkeyID, const BIN *param);
+QRT_API int QRT_CSP_GetKeyLengthEx(int *length, const BIN *privateKey, int pkeyID, const BIN *param);
+
+/* Digest-level signatures (see the signature identifiers). DSA and ECDSA need a digest of at
+ * least 20 bytes. KCDSA verification accepts a signer's z taken as y mod 2^l, as the low 512 bits
+ * of y in 64 bytes, or as those bits in their minimal length. */
+QRT_API int QRT_CSP_VerifySignature(const BIN *signature, const BIN *data, const BIN *publicKey, int signID,
+                                    ZQ_CSP_SignParam *param);
+QRT_API int QRT_CSP_ComputeSignature(BIN *signature, const BIN *data, const BIN *privateKey, int signID,
+                                     ZQ_CSP_SignParam *param);
+
+/* Whole-message signatures over the generic key forms: RSA 1..6, 9 (data as it is), 10, 11,
+ * 31..34; KCDSA 21, 22, 27, 28, 29; EC-KCDSA 23, 24 (param may give the domain parameters; the
+ * key's own are used otherwise). DSA and ECDSA: 6010. */
+QRT_API int QRT_CSP_VerifyMsgSignature(const BIN *signature, const BIN *message, const BIN *publicKey, int signID,
+                                       ZQ_CSP_SignParam *param);
+QRT_API int QRT_CSP_ComputeMsgSignature(BIN *signature, const BIN *message, const BIN *privateKey, int signID,
+                                        ZQ_CSP_SignParam *param);
+
+/* z: exactly 64 bytes, y reduced to its low 512 bits, right-aligned. */
+QRT_API int QRT_CSP_KCDSA_ComputeZ(BIN *z, const BIN *privateKey, const BIN *publicKey, const BIN *param);
+
+/* RSA encryption with the generic key forms (encID 1 PKCS#1 v1.5, 5 OAEP). */
+QRT_API int QRT_CSP_PublicEncrypt(BIN *out, const BIN *in, const BIN *publicKey, int encID, ZQ_CSP_PEncParam *param);
+QRT_API int QRT_CSP_PrivateDecrypt(BIN *out, const BIN *in, const BIN *privateKey, int encID, ZQ_CSP_PEncParam *param);
+
+/* Both keys in the generic forms (the public one with the parameters). A failure of the core is
+ * returned with the core's own (negative) code. */
+QRT_API int QRT_CSP_GenerateKeyPair(BIN *privateKey, BIN *publicKey, int pkeyID, ZQ_CSP_GenKeyPairParam *param);
+/* Domain parameters as DER; core failures are returned with the core's code. */
+QRT_API int QRT_CSP_GenerateParam(BIN *param, int pkeyID, ZQ_CSP_GenParamParam *genParam);
+
+/* 0 when the keys belong together, 6013 when not. param is required except for RSA. */
+QRT_API int QRT_CSP_ProveKeyPair(const BIN *privateKey, const BIN *publicKey, int pkeyID, const BIN *param);
+
+/* Diffie-Hellman (algID 1): the shared secret, big-endian in its minimal length. */
+QRT_API int QRT_CSP_DeriveKey(BIN *secret, const BIN *privateKey, const BIN *peerPublicKey, int algID,
+                              ZQ_CSP_DKeyParam *param);
+
+/* Copies between core key objects and the generic forms (6030/6031 when they do not read). */
+QRT_API int QRT_CSP_PrivateKey_ToCStr(BIN *out, const WJC_PKEY_PRIVATE_KEY *key);
+QRT_API int QRT_CSP_PrivateKey_FromCStr(WJC_PKEY_PRIVATE_KEY *key, int pkeyID, const BIN *in);
+QRT_API int QRT_CSP_PublicKey_ToCStr(BIN *out, const WJC_PKEY_PUBLIC_KEY *key);
+QRT_API int QRT_CSP_PublicKey_FromCStr(WJC_PKEY_PUBLIC_KEY *key, int pkeyID, const BIN *in);
+/* A core secret key for a cipher of the public numbering from raw bytes (6026 over 256 bytes). */
+QRT_API int QRT_CSP_SecretKey_FromCStr(WJ_SECRET_KEY *key, int cipherID, const BIN *in);
+
+/* DER and big-integer routines with the core's conventions and (negative) codes: -10 NULL,
+ * -12 memory, -80 malformed, -81 an outer SEQUENCE that is not one or runs past the input. */
+QRT_API int QRT_CSP_PKCS1_PrivateKey_Decode(WJ_RSA_PrivateKey *key, const BIN *in);
+QRT_API int QRT_CSP_PKCS1_PublicKey_Decode(WJ_RSA_PublicKey *key, const BIN *in);
+QRT_API int QRT_CSP_BigInt_DerDecode(WJ_BigInt *a, const BIN *in);
+QRT_API int QRT_CSP_BigInt_BytesToInt(WJ_BigInt *a, const BIN *in);
+QRT_API int QRT_CSP_BigInt_GetByteLength(const WJ_BigInt *a);
+QRT_API WJ_BigInt *QRT_CSP_BigInt_New(unsigned int words);
+QRT_API void QRT_CSP_BigInt_Free(WJ_BigInt *a);
+QRT_API int QRT_CSP_BigInt_Realloc(WJ_BigInt *a, unsigned int words);
+QRT_API int QRT_CSP_BigInt_Reset(WJ_BigInt *a);
+
+/* ---- Older RSA-only forms (PKCS#1 DER keys, PKCS#1 v1.5, no trace records) -----------------
+ * Signature alg: 0 MD2, 1 MD5, 2 SHA-1, 4 SHA-256, 5 SHA-384, 6 SHA-512 (others 6010); the data
+ * is hashed first. Key decoding 6102; encryption 6103, decryption 6104, signing 6105,
+ * verification 6106, a signature that does not match 6012.
+ */
+QRT_API int QRT_PublicEncryptBin(const BIN *pubKey, const BIN *in, BIN *out);
+QRT_API int QRT_PrivateDecryptBin(const BIN *privKey, const BIN *in, BIN *out);
+QRT_API int QRT_GenSignatureBin(const BIN *privKey, int alg, const BIN *data, BIN *out);
+QRT_API int QRT_VerifySignBin(const BIN *pubKey, int alg, const BIN *data, const BIN *signature);
+/* bits is clamped to 512..8192; 6100 when generation fails, 6101 when encoding does. */
+QRT_API int QRT_GenerateKeyPairBin(int unused, int bits, BIN *pub, BIN *priv);
+/* 6013 when the keys do not belong together. */
+QRT_API int QRT_ProveRSAKeyPairBin(const BIN *privKey, const BIN *pubKey);
+/* Modulus length in bytes. */
+QRT_API int QRT_GetRSAKeyLength(const BIN *pubKey, int *bytes);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,99 @@
+// Private pieces of the provider's public-key half: the decoded core objects of a key set and the
+// decoders per algorithm, with a small per-thread cache of recently decoded keys, so that a
+// caller who passes the same key bytes again reuses the core objects (and the OpenSSL key and
+// Montgomery objects cached inside them) instead of rebuilding them on every call.
+#pragma once
+
+#include <strings.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "csp_internal.h"
+
+namespace ostrel::csp {
+
+// A byte vector that wipes what it releases (key bytes, secrets).
+template <class T>
+struct WipeAlloc {
+    using value_type = T;
+    WipeAlloc() = default;
+    template <class U>
+    WipeAlloc(const WipeAlloc<U> &) {}
+    T *allocate(size_t n) { return static_cast<T *>(::operator new(n * sizeof(T))); }
+    void deallocate(T *p, size_t n) {
+        explicit_bzero(p, n * sizeof(T));
+        ::operator delete(p);
+    }
+    template <class U>
+    bool operator==(const WipeAlloc<U> &) const {
+        return true;
+    }
+};
+using SecBytes = std::vector<unsigned char, WipeAlloc<unsigned char>>;
+
+// Public-key algorithm identifiers of the provider.
+enum PkeyId { kRsa = 1, kDh = 2, kDsa = 3, kEcdsa = 5, kKcdsa = 11, kEckcdsa = 12 };
+
+// The crypto core's generic number of a provider algorithm; 0 when there is none.
+int core_pkey_id(int pkey_id);
+
+struct ParamObj {
+    int alg = 0;
+    WJ_DL_Parameters *dl = nullptr;
+    WJ_EC_Parameters *ec = nullptr;
+    ParamObj() = default;
+    ParamObj(const ParamObj &) = delete;
+    ~ParamObj();
+};
+
+struct PubObj {
+    WJ_RSA_PublicKey *rsa = nullptr;
+    WJ_BigInt *y = nullptr;    // DH, DSA, KCDSA
+    WJ_EC_POINT *q = nullptr;  // ECDSA, EC-KCDSA
+    PubObj() = default;
+    PubObj(const PubObj &) = delete;
+    ~PubObj();
+};
+
+struct PrivObj {
+    WJ_RSA_PrivateKey *rsa = nullptr;
+    WJ_BigInt *x = nullptr;  // x or d
+    PrivObj() = default;
+    PrivObj(const PrivObj &) = delete;
+    ~PrivObj();
+};
+
+struct KeySet {
+    std::shared_ptr<const ParamObj> params;
+    std::shared_ptr<const PubObj> pub;
+    std::shared_ptr<const PrivObj> priv;
+};
+
+// Decodes the parts given (param NULL: none, required for all but RSA; a NULL key BIN skips that
+// key) in the order parameters, public key, private key: 6032, 6031, 6030 on failure, 6003 when
+// memory fails, 6001 for a missing parameter BIN. Each failure is traced under the core function
+// and under QRT_CSP_<ALG>Key_Decode.
+int decode_keys(int pkey_id, KeySet &ks, const BIN *param, const BIN *pub, const BIN *priv);
+
+// A DER INTEGER of a BIN into a new record (NULL when it does not decode; *core_rc the reason).
+WJ_BigInt *der_integer(const BIN *in, int *core_rc);
+
+// Sets out to a copy of n bytes (6003 when memory fails); out is not released first.
+int set_bin(BIN *out, const unsigned char *data, unsigned n);
+
+// True when a record is zero.
+bool bigint_zero(const WJ_BigInt *a);
+
+// The KCDSA Z block: y reduced to its 16 least significant words, as 64 big-endian bytes.
+void kcdsa_z64(const WJ_BigInt *y, unsigned char z[64]);
+
+// Sizes out to the length write() asks for and fills it (write follows the core's out/room
+// convention); on a core failure out is emptied and the core's record traced under core_fn.
+int output_of(BIN *out, const std::function<int(unsigned char *, unsigned *)> &write, const char *core_fn);
+
+// Core hash number of a PSS/OAEP hashID (9 only with pss); 0 when unknown.
+int pss_hash(int hash_id, bool pss);
+
+}  // namespace ostrel::csp

@@ -1,4 +1,5 @@
-// Weak and strong values and the strong password, checked against OpenSSL computations.
+// Weak and strong values, the strong password and PHP certificate signatures, checked against
+// OpenSSL computations.
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 
@@ -108,4 +109,37 @@ TEST_F(PhpValues, StrongValueFromAnotherKeyIsRefused) {
     EXPECT_EQ(QRT_PHP_ComputeWeakValue(&w, &r, &p, &bad), QRT_PHP_PKCS1_FAILED);
     EXPECT_EQ(w.data, nullptr);
     EXPECT_EQ(r.data, nullptr);
+}
+
+TEST_F(PhpValues, PhpCertificateSignatureInteroperates) {
+    Bytes cert = php_cert("server-1", *server_, *ca_);
+    ZQ_PHP_DATA c = view(cert);
+    ZQ_PHP_CERT dec{};
+    ASSERT_EQ(QRT_PHP_DecodePHPCert(&dec, &c), 0);
+    EXPECT_EQ(bytes_of(dec.publicKey), server_->pub);
+
+    // openssl reads our signature: SHA-1 with PKCS#1 v1.5 over the signed bytes.
+    std::string tbs = *dir_ / "tbs", sig = *dir_ / "sig", capub = *dir_ / "ca.pubpem";
+    ostrel::test::write_file(tbs, std::string(dec.tbs.data, dec.tbs.data + dec.tbs.len));
+    ostrel::test::write_file(sig, std::string(dec.signature.data, dec.signature.data + dec.signature.len));
+    ASSERT_EQ(ostrel::test::run("openssl rsa -in " + ca_->pem + " -pubout -out " + capub + " 2>/dev/null"), 0);
+    EXPECT_EQ(ostrel::test::run("openssl dgst -sha1 -verify " + capub + " -signature " + sig + " " + tbs +
+                                " >/dev/null 2>&1"),
+              0);
+
+    ZQ_PHP_DATA id = view("server-1"), other_id = view("server-2");
+    ZQ_PHP_DATA prefix = view("server-");
+    ZQ_PHP_DATA ca_pub = view(ca_->pub), wrong_ca = view(server_->pub);
+    EXPECT_EQ(QRT_PHP_VerifyPHPCert(&dec, &id, &ca_pub), 0);
+    EXPECT_EQ(QRT_PHP_VerifyPHPCert(&dec, &other_id, &ca_pub), QRT_PHP_INVALID_PHPCERT);
+    EXPECT_EQ(QRT_PHP_VerifyPHPCert(&dec, &prefix, &ca_pub), QRT_PHP_INVALID_PHPCERT);
+    EXPECT_EQ(QRT_PHP_VerifyPHPCert(&dec, &id, &wrong_ca), QRT_PHP_INVALID_PHPCERT);
+    dec.tbs.data[dec.tbs.len - 1] ^= 1;  // a changed key no longer matches the signature
+    EXPECT_EQ(QRT_PHP_VerifyPHPCert(&dec, &id, &ca_pub), QRT_PHP_INVALID_PHPCERT);
+    QRT_PHP_PHPCert_Reset(&dec);
+
+    Bytes junk = {1, 2, 3};
+    ZQ_PHP_DATA bad_key = view(junk), out{};
+    EXPECT_EQ(QRT_PHP_EncodePHPCert(&out, &id, &ca_pub, &bad_key), QRT_PHP_CSP_FAILED);
+    EXPECT_EQ(out.data, nullptr);
 }

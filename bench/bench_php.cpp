@@ -42,7 +42,9 @@ const Key &key() {
     return k;
 }
 
-ZQ_PHP_DATA view(const Bytes &b) { return ZQ_PHP_DATA{static_cast<unsigned>(b.size()), const_cast<unsigned char *>(b.data())}; }
+ZQ_PHP_DATA view(const Bytes &b) {
+    return ZQ_PHP_DATA{static_cast<unsigned>(b.size()), const_cast<unsigned char *>(b.data())};
+}
 
 const std::string kPassword = "a weak password";
 
@@ -150,7 +152,7 @@ struct Exchange {
 };
 Exchange sample_exchange() {
     ZQ_PHP_DATA pw{static_cast<unsigned>(kPassword.size()), (unsigned char *)kPassword.data()}, pub = view(key().pub),
-        priv = view(key().priv);
+                                                                                                priv = view(key().priv);
     ZQ_PHP_DATA w{}, r{}, s{};
     QRT_PHP_ComputeWeakValue(&w, &r, &pw, &pub);
     QRT_PHP_ComputeStrongValue(&s, &w, &priv);

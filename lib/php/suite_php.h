@@ -219,8 +219,7 @@ QRT_API int QRT_PHP_EncodePHPCert(ZQ_PHP_DATA *cert, const ZQ_PHP_DATA *identity
 QRT_API int QRT_PHP_DecodePHPCert(ZQ_PHP_CERT *cert, const ZQ_PHP_DATA *bytes);
 /* 0 when cert carries exactly identity and its signature verifies under caPublicKey (PKCS#1
  * DER); 40031 otherwise. */
-QRT_API int QRT_PHP_VerifyPHPCert(const ZQ_PHP_CERT *cert, const ZQ_PHP_DATA *identity,
-                                  const ZQ_PHP_DATA *caPublicKey);
+QRT_API int QRT_PHP_VerifyPHPCert(const ZQ_PHP_CERT *cert, const ZQ_PHP_DATA *identity, const ZQ_PHP_DATA *caPublicKey);
 /* The subject public key (PKCS#1 RSAPublicKey) of a DER X.509 certificate; 40050. */
 QRT_API int QRT_PHP_DecodeX509Cert(ZQ_PHP_DATA *publicKey, const ZQ_PHP_DATA *cert);
 /* X.509 server certificates are not supported by the client: always -1. */
@@ -238,8 +237,7 @@ QRT_API int QRT_PHP_ComputeWeakValue(ZQ_PHP_DATA *weak, ZQ_PHP_DATA *blind, cons
 /* s = w^d mod n with the PKCS#1 DER private key. */
 QRT_API int QRT_PHP_ComputeStrongValue(ZQ_PHP_DATA *strong, const ZQ_PHP_DATA *weak, const ZQ_PHP_DATA *privateKey);
 /* 0 when s^e mod n = w, 40030 otherwise. */
-QRT_API int QRT_PHP_CheckStrongValue(const ZQ_PHP_DATA *strong, const ZQ_PHP_DATA *weak,
-                                     const ZQ_PHP_DATA *publicKey);
+QRT_API int QRT_PHP_CheckStrongValue(const ZQ_PHP_DATA *strong, const ZQ_PHP_DATA *weak, const ZQ_PHP_DATA *publicKey);
 /* s * r^-1 mod n, big-endian in its own length. */
 QRT_API int QRT_PHP_ComputeStrongPasswd(ZQ_PHP_DATA *passwd, const ZQ_PHP_DATA *strong, const ZQ_PHP_DATA *blind,
                                         const ZQ_PHP_DATA *publicKey);

@@ -16,8 +16,7 @@ constexpr unsigned kPhpCertMinLength = 10;
 extern "C" {
 
 // tbs: 0x01 | len (2) | identity | len (2) | public key
-QRT_API int QRT_PHP_EncodePHPCert_Init(ZQ_PHP_DATA *tbs, const ZQ_PHP_DATA *identity,
-                                       const ZQ_PHP_DATA *publicKey) {
+QRT_API int QRT_PHP_EncodePHPCert_Init(ZQ_PHP_DATA *tbs, const ZQ_PHP_DATA *identity, const ZQ_PHP_DATA *publicKey) {
     if (!tbs || !valid(identity) || !valid(publicKey)) return QRT_PHP_INVALID_INPUT;
     *tbs = ZQ_PHP_DATA{0, nullptr};
     int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL, [&] {

@@ -12,7 +12,9 @@ struct Cert {
     ~Cert() { QRT_PHP_PHPCert_Reset(&c); }
 };
 
-int send_message(ZQ_PHP_CTX *ctx, int type, const ZQ_PHP_DATA &body) { return QRT_PHP_PHPRecord_Write(ctx, type, &body); }
+int send_message(ZQ_PHP_CTX *ctx, int type, const ZQ_PHP_DATA &body) {
+    return QRT_PHP_PHPRecord_Write(ctx, type, &body);
+}
 
 int client(ZQ_PHP_CTX *ctx, ZQ_PHP_DATA *strong_passwd, const ZQ_PHP_DATA &server_id, const ZQ_PHP_DATA &passwd,
            const ZQ_PHP_DATA &ca_cert) {

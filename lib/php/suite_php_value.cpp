@@ -165,8 +165,7 @@ QRT_API int QRT_PHP_ComputeStrongValue(ZQ_PHP_DATA *strong, const ZQ_PHP_DATA *w
     return rc ? OSTREL_FAIL(rc) : 0;
 }
 
-QRT_API int QRT_PHP_CheckStrongValue(const ZQ_PHP_DATA *strong, const ZQ_PHP_DATA *weak,
-                                     const ZQ_PHP_DATA *publicKey) {
+QRT_API int QRT_PHP_CheckStrongValue(const ZQ_PHP_DATA *strong, const ZQ_PHP_DATA *weak, const ZQ_PHP_DATA *publicKey) {
     if (!valid(strong) || !valid(weak) || !valid(publicKey)) return QRT_PHP_INVALID_INPUT;
     int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL,
                            [&] { return check_strong(*strong, *weak, *publicKey); });

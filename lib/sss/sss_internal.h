@@ -24,8 +24,8 @@ BigInt new_bigint(unsigned words = 1);
 // ---- Prime table ---------------------------------------------------------------------------
 
 struct TablePrime {
-    unsigned size;   // bytes
-    unsigned words;  // 32-bit words in use
+    unsigned size;      // bytes
+    unsigned words;     // 32-bit words in use
     uint32_t data[32];  // least significant first
 };
 // The 15 entries ordered by size, ended by an entry of size 0.
@@ -55,8 +55,7 @@ std::vector<uint8_t> encode_simple_info(uint32_t n, uint32_t secret_len);
 int parse_simple_info(const BIN &info, SimpleInfo &out);
 
 // n, k, secret length, L and the prime's DER; 0, 6252 or 6203.
-int encode_shamir_info(std::vector<uint8_t> &out, uint32_t n, uint32_t k, uint32_t secret_len,
-                       const WJ_BigInt *prime);
+int encode_shamir_info(std::vector<uint8_t> &out, uint32_t n, uint32_t k, uint32_t secret_len, const WJ_BigInt *prime);
 // 0, 6211 (layout or values) or 6253 (the prime does not decode, or is below 3).
 int parse_shamir_info(const BIN &info, ShamirInfo &out);
 

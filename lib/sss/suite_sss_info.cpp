@@ -60,8 +60,7 @@ int parse_simple_info(const BIN &info, SimpleInfo &out) {
     return 0;
 }
 
-int encode_shamir_info(std::vector<uint8_t> &out, uint32_t n, uint32_t k, uint32_t secret_len,
-                       const WJ_BigInt *prime) {
+int encode_shamir_info(std::vector<uint8_t> &out, uint32_t n, uint32_t k, uint32_t secret_len, const WJ_BigInt *prime) {
     out.clear();
     put_be32(out, n);
     put_be32(out, k);
@@ -76,8 +75,7 @@ int parse_shamir_info(const BIN &info, ShamirInfo &out) {
     uint16_t plen = 0;
     if (!r.be32(out.n) || !r.be32(out.k) || !r.be32(out.secret_len) || !r.be16(plen)) return QRT_SSS_BAD_PARAM;
     if (info.length != plen + 14u) return QRT_SSS_BAD_PARAM;
-    if (out.n < 2 || out.k < 1 || out.n < out.k || out.n > 0x7fffffffu || out.secret_len == 0)
-        return QRT_SSS_BAD_PARAM;
+    if (out.n < 2 || out.k < 1 || out.n < out.k || out.n > 0x7fffffffu || out.secret_len == 0) return QRT_SSS_BAD_PARAM;
     out.prime = new_bigint();
     if (int rc = get_integer(r, plen, out.prime.get(), QRT_SSS_DECODE_BIGINT_FAILED)) return rc;
     // Field arithmetic needs a modulus of at least 3.

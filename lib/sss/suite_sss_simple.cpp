@@ -42,8 +42,7 @@ int recover_simple(BIN *secret, const ZQ_SSS_SHARE *set, const BIN &info) {
     if (static_cast<uint32_t>(set->num) != si.n) return QRT_SSS_BAD_SHARE;
     if (int rc = first_shares(set, si.n, shares)) return rc;
     for (const ZQ_SSS_BLIST *s : shares)
-        if (s->len < 0 || static_cast<uint32_t>(s->len) != si.secret_len || !s->data)
-            return QRT_SSS_BAD_SHARE;
+        if (s->len < 0 || static_cast<uint32_t>(s->len) != si.secret_len || !s->data) return QRT_SSS_BAD_SHARE;
     Secret out(si.secret_len);
     for (const ZQ_SSS_BLIST *s : shares)
         for (size_t j = 0; j < si.secret_len; ++j) out.bytes[j] ^= s->data[j];

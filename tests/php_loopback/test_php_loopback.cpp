@@ -319,15 +319,26 @@ TEST_F(PhpLoopback, BrokenRecordsFromTheServer) {
         int client_rc;
         int alert;  // what the client sends back, -1 for nothing
     } cases[] = {
-        {"peer closes mid-record", [](const Bytes &) { return Bytes{4, 1, 0}; }, QRT_PHP_SOCKET_CLOSED, -1},
-        {"bad version", [](const Bytes &) { return record(4, 2, 5, {0, 1, 1}); }, QRT_PHP_UNKNOWN_VERSION, 11},
+        {"peer closes mid-record",
+         [](const Bytes &) {
+             return Bytes{4, 1, 0};
+         },
+         QRT_PHP_SOCKET_CLOSED, -1},
+        {"bad version",
+         [](const Bytes &) {
+             return record(4, 2, 5, {0, 1, 1});
+         },
+         QRT_PHP_UNKNOWN_VERSION, 11},
         {"body shorter than its length",
          [](const Bytes &) {
              return record(4, 1, 0, {0x01, 0x00, 1, 2, 3});
          },
          QRT_PHP_BAD_MESSAGE, 11},
-        {"unexpected record type", [](const Bytes &) { return record(3, 1, 0, {0, 1, 1}); }, QRT_PHP_UNKNOWN_MESSAGE,
-         11},
+        {"unexpected record type",
+         [](const Bytes &) {
+             return record(3, 1, 0, {0, 1, 1});
+         },
+         QRT_PHP_UNKNOWN_MESSAGE, 11},
         {"alert of an unknown value", [](const Bytes &) { return record(5, 1, 0, {77}); }, QRT_PHP_BAD_MESSAGE, 11},
     };
     for (const Case &c : cases) {

@@ -20,7 +20,8 @@ inline ZQ_PHP_DATA view(const Bytes &b) {
     return ZQ_PHP_DATA{static_cast<unsigned>(b.size()), const_cast<unsigned char *>(b.data())};
 }
 inline ZQ_PHP_DATA view(const std::string &s) {
-    return ZQ_PHP_DATA{static_cast<unsigned>(s.size()), reinterpret_cast<unsigned char *>(const_cast<char *>(s.data()))};
+    return ZQ_PHP_DATA{static_cast<unsigned>(s.size()),
+                       reinterpret_cast<unsigned char *>(const_cast<char *>(s.data()))};
 }
 // A view of a string literal (static storage, so the view never dangles).
 inline ZQ_PHP_DATA view(const char *literal) {
@@ -54,8 +55,8 @@ inline RsaKey make_rsa(const ostrel::test::TempDir &dir, const std::string &name
 // A self-signed CA certificate (DER) for key.
 inline Bytes make_ca_cert(const ostrel::test::TempDir &dir, const RsaKey &key, const std::string &name) {
     std::string crt = dir / (name + ".crt");
-    std::string cmd = "openssl req -x509 -new -key " + key.pem + " -subj /CN=" + name +
-                      " -days 2 -outform DER -out " + crt + " 2>/dev/null";
+    std::string cmd = "openssl req -x509 -new -key " + key.pem + " -subj /CN=" + name + " -days 2 -outform DER -out " +
+                      crt + " 2>/dev/null";
     if (ostrel::test::run(cmd) != 0) throw std::runtime_error("failed: " + cmd);
     return file_bytes(crt);
 }

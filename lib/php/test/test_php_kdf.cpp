@@ -47,7 +47,8 @@ TEST(PhpKdf, MatchesIndependentSha1Blocks) {
     EXPECT_EQ(Bytes(k140.begin(), k140.begin() + 128), k128);
     EXPECT_EQ(k140, reference_kdf("weak password", 140));
 
-    for (int len : {1, 19, 20, 21, 256, 512}) EXPECT_EQ(kdf("pw", len), reference_kdf("pw", static_cast<size_t>(len))) << len;
+    for (int len : {1, 19, 20, 21, 256, 512})
+        EXPECT_EQ(kdf("pw", len), reference_kdf("pw", static_cast<size_t>(len))) << len;
     EXPECT_EQ(kdf("", 64), reference_kdf("", 64));
     EXPECT_NE(kdf("pw", 64), kdf("pX", 64));
 }

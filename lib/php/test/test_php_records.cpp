@@ -42,9 +42,12 @@ struct Pair {
     }
 };
 
-ZQ_PHP_DATA view(const Bytes &b) { return ZQ_PHP_DATA{static_cast<unsigned>(b.size()), const_cast<unsigned char *>(b.data())}; }
+ZQ_PHP_DATA view(const Bytes &b) {
+    return ZQ_PHP_DATA{static_cast<unsigned>(b.size()), const_cast<unsigned char *>(b.data())};
+}
 ZQ_PHP_DATA view(const std::string &s) {
-    return ZQ_PHP_DATA{static_cast<unsigned>(s.size()), reinterpret_cast<unsigned char *>(const_cast<char *>(s.data()))};
+    return ZQ_PHP_DATA{static_cast<unsigned>(s.size()),
+                       reinterpret_cast<unsigned char *>(const_cast<char *>(s.data()))};
 }
 Bytes bytes_of(const ZQ_PHP_DATA &d) { return d.len ? Bytes(d.data, d.data + d.len) : Bytes{}; }
 
@@ -65,7 +68,9 @@ TEST_F(PhpRecords, RecordWireFormatBothWays) {
     ASSERT_EQ(QRT_PHP_PHPRecord_Write(&p.ca, QRT_PHP_RECORD_REQUEST, &b), 0);
     unsigned char wire[10];
     ASSERT_EQ(read(p.b, wire, sizeof wire), 10);
-    EXPECT_EQ(to_hex(wire, 10), "0101000005" "0003616263");
+    EXPECT_EQ(to_hex(wire, 10),
+              "0101000005"
+              "0003616263");
 
     // An empty body is a bare header, and reads back as an empty body.
     ASSERT_EQ(QRT_PHP_PHPRecord_Write(&p.ca, QRT_PHP_RECORD_ALERT, nullptr), 0);
@@ -198,7 +203,8 @@ TEST_F(PhpRecords, MessagesRoundTripAndShortBodiesAreRefused) {
     QRT_PHP_DATA_Reset(&out);
     QRT_PHP_DATA_Reset(&body);
     EXPECT_EQ(QRT_PHP_CertMessage_Encode(&body, 3, &v), QRT_PHP_UNKNOWN_CERT);
-    for (auto [bad, rc] : {std::pair<Bytes, int>{Bytes{}, QRT_PHP_BAD_MESSAGE}, {Bytes{0, 1}, QRT_PHP_UNKNOWN_CERT},
+    for (auto [bad, rc] : {std::pair<Bytes, int>{Bytes{}, QRT_PHP_BAD_MESSAGE},
+                           {Bytes{0, 1}, QRT_PHP_UNKNOWN_CERT},
                            {Bytes{3, 1}, QRT_PHP_UNKNOWN_CERT}}) {
         ZQ_PHP_DATA b = view(bad);
         EXPECT_EQ(QRT_PHP_CertMessage_Decode(&kind, &out, &b), rc);
@@ -240,9 +246,13 @@ TEST_F(PhpRecords, PhpCertificateLayout) {
     Bytes key = {0x30, 0x03, 0x02, 0x01, 0x05}, sig = {0xee, 0xff};
     ZQ_PHP_DATA i = view(id), k = view(key), s = view(sig), tbs{}, cert{};
     ASSERT_EQ(QRT_PHP_EncodePHPCert_Init(&tbs, &i, &k), 0);
-    EXPECT_EQ(to_hex(tbs.data, tbs.len), "010003737276" "00053003020105");
+    EXPECT_EQ(to_hex(tbs.data, tbs.len),
+              "010003737276"
+              "00053003020105");
     ASSERT_EQ(QRT_PHP_EncodePHPCert_Final(&cert, &tbs, &s), 0);
-    EXPECT_EQ(to_hex(cert.data, cert.len), "01000373727600053003020105" "0002eeff");
+    EXPECT_EQ(to_hex(cert.data, cert.len),
+              "01000373727600053003020105"
+              "0002eeff");
 
     ZQ_PHP_CERT dec{};
     ASSERT_EQ(QRT_PHP_DecodePHPCert(&dec, &cert), 0);
@@ -254,8 +264,8 @@ TEST_F(PhpRecords, PhpCertificateLayout) {
 
     Bytes good = bytes_of(cert);
     std::vector<Bytes> bad = {
-        Bytes(good.begin(), good.begin() + 9),   // fewer than 10 bytes
-        Bytes(good.begin(), good.end() - 1),     // signature overruns
+        Bytes(good.begin(), good.begin() + 9),  // fewer than 10 bytes
+        Bytes(good.begin(), good.end() - 1),    // signature overruns
     };
     Bytes v2 = good;
     v2[0] = 0x02;
@@ -277,11 +287,14 @@ TEST_F(PhpRecords, X509PublicKeyAndUnsupportedX509Verification) {
     if (!ostrel::test::have_command("openssl")) GTEST_SKIP() << "openssl CLI not available";
     ostrel::test::TempDir dir;
     std::string key = dir / "ca.key", crt = dir / "ca.der", pub = dir / "ca.pub";
-    ASSERT_EQ(ostrel::test::run("openssl req -x509 -newkey rsa:1024 -nodes -keyout " + key + " -subj /CN=PHP-CA -days 2 "
-                                "-outform DER -out " + crt + " 2>/dev/null"),
+    ASSERT_EQ(ostrel::test::run("openssl req -x509 -newkey rsa:1024 -nodes -keyout " + key +
+                                " -subj /CN=PHP-CA -days 2 "
+                                "-outform DER -out " +
+                                crt + " 2>/dev/null"),
               0);
-    ASSERT_EQ(ostrel::test::run("openssl rsa -in " + key + " -RSAPublicKey_out -outform DER -out " + pub + " 2>/dev/null"),
-              0);
+    ASSERT_EQ(
+        ostrel::test::run("openssl rsa -in " + key + " -RSAPublicKey_out -outform DER -out " + pub + " 2>/dev/null"),
+        0);
     std::string der = ostrel::test::read_file(crt), expect = ostrel::test::read_file(pub);
     ZQ_PHP_DATA c = view(der), out{};
     ASSERT_EQ(QRT_PHP_DecodeX509Cert(&out, &c), 0);

@@ -69,7 +69,13 @@ TEST_F(SssSimple, SharesRecoverWithEveryShareAndXorToTheSecret) {
             ZQ_SSS_PARAM param{n, 0};
             ASSERT_EQ(QRT_SSS_ShareSecret(set, &info, &in, QRT_SSS_SCHEME_SIMPLE, &param), 0);
             ASSERT_EQ(set->num, n);
-            Bytes expect_info = {0, 0, 0, static_cast<unsigned char>(n), 0, 0, static_cast<unsigned char>(len >> 8),
+            Bytes expect_info = {0,
+                                 0,
+                                 0,
+                                 static_cast<unsigned char>(n),
+                                 0,
+                                 0,
+                                 static_cast<unsigned char>(len >> 8),
                                  static_cast<unsigned char>(len)};
             EXPECT_EQ(info_bytes(info), expect_info);
             std::vector<Bytes> shares = shares_of(set);

@@ -120,6 +120,61 @@ class PkeySlot {
     EVP_PKEY *pkey_ = nullptr;
 };
 
+// A prepared operation context (signing, verifying) kept beside a cached key object and lent to
+// one caller at a time; a caller who finds it busy works with a temporary context instead.
+// It is remade when the key object changes (the context holds a reference to its key, so the
+// same address means the same key).
+class OpCtx {
+  public:
+    // Runs use(ctx) with a context of pkey on which init(ctx) has succeeded; WJ_ERR_INTERNAL when
+    // init fails.
+    template <class Init, class Use>
+    int run(EVP_PKEY *pkey, Init init, Use use) {
+        std::unique_lock<std::mutex> lock(mu_, std::try_to_lock);
+        if (!lock.owns_lock()) return run_temporary(pkey, init, use);
+        if (ctx_ && key_ != pkey) {
+            EVP_PKEY_CTX_free(ctx_);
+            ctx_ = nullptr;
+        }
+        if (!ctx_) {
+            EVP_PKEY_CTX *c = EVP_PKEY_CTX_new_from_pkey(libctx(), pkey, nullptr);
+            if (!c) return WJ_ERR_MEMORY;
+            if (!init(c)) {
+                EVP_PKEY_CTX_free(c);
+                return WJ_ERR_INTERNAL;
+            }
+            ctx_ = c;
+            key_ = pkey;
+        }
+        return use(ctx_);
+    }
+    template <class Init, class Use>
+    static int run_temporary(EVP_PKEY *pkey, Init init, Use use) {
+        PkeyCtxPtr c(EVP_PKEY_CTX_new_from_pkey(libctx(), pkey, nullptr));
+        if (!c) return WJ_ERR_MEMORY;
+        if (!init(c.get())) return WJ_ERR_INTERNAL;
+        return use(c.get());
+    }
+    void reset() {
+        std::lock_guard<std::mutex> lock(mu_);
+        EVP_PKEY_CTX_free(ctx_);
+        ctx_ = nullptr;
+        key_ = nullptr;
+    }
+    ~OpCtx() { EVP_PKEY_CTX_free(ctx_); }
+
+  private:
+    std::mutex mu_;
+    EVP_PKEY_CTX *ctx_ = nullptr;
+    const EVP_PKEY *key_ = nullptr;
+};
+
+// Runs an operation on the context of slot (NULL: a temporary one).
+template <class Init, class Use>
+int run_op(OpCtx *slot, EVP_PKEY *pkey, Init init, Use use) {
+    return slot ? slot->run(pkey, init, use) : OpCtx::run_temporary(pkey, init, use);
+}
+
 // Builds an EVP_PKEY of type `name` ("RSA", "DSA", "DH", "EC") from OSSL_PARAMs.
 PkeyPtr pkey_fromdata(const char *name, int selection, const OSSL_PARAM *params);
 

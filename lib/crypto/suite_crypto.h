@@ -421,7 +421,7 @@ QRT_API int WJ_RSA_PrivateKeyExp(unsigned char *out, unsigned int *outLength, co
 
 /* PKCS#1 RSAPublicKey and RSAPrivateKey (version 0) DER. The decoders read one SEQUENCE at the
  * start of the input (bytes after it are ignored); WJ_ERR_BAD_ARGUMENT for NULL. A decoded
- * private key must have all eight integers non-zero. */
+ * private key must have all eight integers non-zero; moduli over 16384 bits are refused. */
 QRT_API int WJ_PKCS1_PublicKey_Encode(unsigned char *out, unsigned int *outLength, const WJ_RSA_PublicKey *key);
 QRT_API int WJ_PKCS1_PublicKey_Decode(WJ_RSA_PublicKey *key, const unsigned char *in, unsigned int inLength);
 QRT_API int WJ_PKCS1_PrivateKey_Encode(unsigned char *out, unsigned int *outLength, const WJ_RSA_PrivateKey *key);
@@ -484,7 +484,8 @@ QRT_API int WJ_PKCS1_OAEP_Decrypt(unsigned char *out, unsigned int *outLength, c
  *          and PKCS#3 DHParameter ::= SEQUENCE { prime, base INTEGER,
  *                                                privateValueLength INTEGER OPTIONAL }
  *          (read when the third INTEGER is absent or below 2^32; written when q is zero).
- * The decoders check that p is odd and 2 <= g < p, and, where q is given, that q divides p - 1.
+ * The decoders check that p is odd and of at most 8192 bits, 2 <= g < p, and, where q is given,
+ * that q divides p - 1.
  */
 typedef struct _WJ_DL_Parameters {
     WJ_BigInt *p;

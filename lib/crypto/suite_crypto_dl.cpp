@@ -30,11 +30,15 @@ BigPtr new_big() {
     return a;
 }
 
+// The largest p accepted: bounds the work a hostile parameter set can cause.
+constexpr int kMaxPrimeBits = 8192;
+
 struct DlImpl {
     std::mutex mu;
     Stamp stamp;  // p, q, g of the cache
     std::shared_ptr<const DlCache> cache;
     PkeySlot pub, priv;  // DSA keys: p, q, g with y, or with x
+    OpCtx sign, verify;  // and their operation contexts
 };
 
 DlImpl *impl_of(const WJ_DL_Parameters *p) { return p ? static_cast<DlImpl *>(p->internal) : nullptr; }
@@ -50,7 +54,9 @@ std::shared_ptr<const DlCache> build_cache(const WJ_DL_Parameters *params, int *
     *err = WJ_ERR_MEMORY;
     if (!c->p || !c->q || !c->g || !ctx) return nullptr;
     *err = WJ_ERR_BAD_ARGUMENT;
-    if (!BN_is_odd(c->p.get()) || BN_is_negative(c->p.get()) || BN_num_bits(c->p.get()) < 16) return nullptr;
+    if (!BN_is_odd(c->p.get()) || BN_is_negative(c->p.get()) || BN_num_bits(c->p.get()) < 16 ||
+        BN_num_bits(c->p.get()) > kMaxPrimeBits)
+        return nullptr;
     if (BN_is_negative(c->g.get()) || BN_cmp(c->g.get(), BN_value_one()) <= 0 || BN_cmp(c->g.get(), c->p.get()) >= 0)
         return nullptr;
     if (BN_is_negative(c->q.get())) return nullptr;
@@ -153,7 +159,7 @@ int check_values(const Decoded &d) {
     BnPtr p = bn_of(d.p.get()), q = bn_of(d.q.get()), g = bn_of(d.g.get()), t = new_bn();
     BnCtxPtr ctx = new_bn_ctx();
     if (!p || !q || !g || !t || !ctx) return WJ_ERR_MEMORY;
-    if (!BN_is_odd(p.get()) || BN_num_bits(p.get()) < 16) return WJ_ERR_BAD_DER;
+    if (!BN_is_odd(p.get()) || BN_num_bits(p.get()) < 16 || BN_num_bits(p.get()) > kMaxPrimeBits) return WJ_ERR_BAD_DER;
     if (BN_cmp(g.get(), BN_value_one()) <= 0 || BN_cmp(g.get(), p.get()) >= 0) return WJ_ERR_BAD_DER;
     if (!BN_is_zero(q.get())) {
         if (!BN_sub(t.get(), p.get(), BN_value_one()) || !BN_mod(t.get(), t.get(), q.get(), ctx.get()))
@@ -498,12 +504,13 @@ int dsa_sign(WJ_DSA_Signature *sig, const unsigned char *digest, unsigned len, c
     int err = 0;
     PkeyPtr k = dsa_pkey(params, x, true, &err);
     if (!k) return err;
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(libctx(), k.get(), nullptr));
+    DlImpl *impl = impl_of(params);
     unsigned char der[160];
     size_t n = sizeof der;
-    if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 || EVP_PKEY_sign(ctx.get(), der, &n, digest, len) != 1)
-        return WJ_ERR_INTERNAL;
-    return WJ_DSA_Signature_Decode(sig, der, static_cast<unsigned>(n));
+    int rc = run_op(
+        impl ? &impl->sign : nullptr, k.get(), [](EVP_PKEY_CTX *c) { return EVP_PKEY_sign_init(c) == 1; },
+        [&](EVP_PKEY_CTX *c) { return EVP_PKEY_sign(c, der, &n, digest, len) == 1 ? 0 : WJ_ERR_INTERNAL; });
+    return rc ? rc : WJ_DSA_Signature_Decode(sig, der, static_cast<unsigned>(n));
 }
 
 int dsa_verify(const WJ_DSA_Signature *sig, const unsigned char *digest, unsigned len, const WJ_BigInt *y,
@@ -516,13 +523,14 @@ int dsa_verify(const WJ_DSA_Signature *sig, const unsigned char *digest, unsigne
     if (WJ_DSA_Signature_Encode(nullptr, &n, sig) != 0) return WJ_ERR_BAD_ARGUMENT;
     SecBytes der(n);
     if (WJ_DSA_Signature_Encode(der.data(), &n, sig) != 0) return WJ_ERR_BAD_ARGUMENT;
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(libctx(), k.get(), nullptr));
-    if (!ctx || EVP_PKEY_verify_init(ctx.get()) != 1) return WJ_ERR_INTERNAL;
-    if (EVP_PKEY_verify(ctx.get(), der.data(), n, digest, len) != 1) {
-        ERR_clear_error();
-        return WJ_ERR_DSA_VERIFY;
-    }
-    return 0;
+    DlImpl *impl = impl_of(params);
+    return run_op(
+        impl ? &impl->verify : nullptr, k.get(), [](EVP_PKEY_CTX *c) { return EVP_PKEY_verify_init(c) == 1; },
+        [&](EVP_PKEY_CTX *c) {
+            if (EVP_PKEY_verify(c, der.data(), n, digest, len) == 1) return 0;
+            ERR_clear_error();
+            return WJ_ERR_DSA_VERIFY;
+        });
 }
 
 }  // namespace ostrel::crypto

@@ -82,6 +82,7 @@ const EcCache *cache_of_curve(int id) {
 
 struct EcImpl {
     PkeySlot priv;  // ECDSA key object of the last private scalar
+    OpCtx sign;     // and its signing context
 };
 
 }  // namespace
@@ -91,12 +92,15 @@ struct _WJ_EC_POINT {
     EC_POINT *p = nullptr;
     std::mutex mu;
     EVP_PKEY *pub = nullptr;  // ECDSA key object of this point, made on first use
+    OpCtx verify;             // and its verification context
 
     ~_WJ_EC_POINT() {
+        verify.reset();
         EC_POINT_clear_free(p);
         EVP_PKEY_free(pub);
     }
     void changed() {
+        verify.reset();
         std::lock_guard<std::mutex> lock(mu);
         EVP_PKEY_free(pub);
         pub = nullptr;
@@ -186,7 +190,10 @@ int set_curve(WJ_EC_Parameters *params, int curve) {
     if (!cache_of_curve(curve)) return WJ_ERR_UNKNOWN_ID;
     if (params->curve != curve) {
         params->curve = curve;
-        if (auto *impl = static_cast<EcImpl *>(params->internal)) impl->priv.reset();
+        if (auto *impl = static_cast<EcImpl *>(params->internal)) {
+            impl->priv.reset();
+            impl->sign.reset();
+        }
     }
     return 0;
 }
@@ -451,12 +458,13 @@ int ostrel::crypto::ecdsa_sign(WJ_ECDSA_Signature *sig, const unsigned char *dig
     int err = 0;
     PkeyPtr k = ecdsa_private(d, params, &err);
     if (!k) return err;
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(libctx(), k.get(), nullptr));
+    auto *impl = static_cast<EcImpl *>(params->internal);
     unsigned char der[160];
     size_t n = sizeof der;
-    if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 || EVP_PKEY_sign(ctx.get(), der, &n, digest, len) != 1)
-        return WJ_ERR_INTERNAL;
-    return WJ_DSA_Signature_Decode(sig, der, static_cast<unsigned>(n));
+    int rc = run_op(
+        impl ? &impl->sign : nullptr, k.get(), [](EVP_PKEY_CTX *c) { return EVP_PKEY_sign_init(c) == 1; },
+        [&](EVP_PKEY_CTX *c) { return EVP_PKEY_sign(c, der, &n, digest, len) == 1 ? 0 : WJ_ERR_INTERNAL; });
+    return rc ? rc : WJ_DSA_Signature_Decode(sig, der, static_cast<unsigned>(n));
 }
 
 int ostrel::crypto::ecdsa_verify(const WJ_ECDSA_Signature *sig, const unsigned char *digest, unsigned int len,
@@ -468,13 +476,13 @@ int ostrel::crypto::ecdsa_verify(const WJ_ECDSA_Signature *sig, const unsigned c
     unsigned char der[160];
     unsigned n = sizeof der;
     if (WJ_DSA_Signature_Encode(der, &n, sig) != 0) return WJ_ERR_ECDSA_VERIFY;  // values too long for the curve
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(libctx(), k.get(), nullptr));
-    if (!ctx || EVP_PKEY_verify_init(ctx.get()) != 1) return WJ_ERR_INTERNAL;
-    if (EVP_PKEY_verify(ctx.get(), der, n, digest, len) != 1) {
-        ERR_clear_error();
-        return WJ_ERR_ECDSA_VERIFY;
-    }
-    return 0;
+    return run_op(
+        &const_cast<WJ_EC_POINT *>(q)->verify, k.get(), [](EVP_PKEY_CTX *c) { return EVP_PKEY_verify_init(c) == 1; },
+        [&](EVP_PKEY_CTX *c) {
+            if (EVP_PKEY_verify(c, der, n, digest, len) == 1) return 0;
+            ERR_clear_error();
+            return WJ_ERR_ECDSA_VERIFY;
+        });
 }
 
 extern "C" {

@@ -73,11 +73,16 @@ bool push_bn(OSSL_PARAM_BLD *bld, const char *name, const WJ_BigInt *a, std::vec
     return keep.back() && OSSL_PARAM_BLD_push_BN(bld, name, keep.back().get());
 }
 
+// OpenSSL's own limit for RSA moduli; larger keys are refused when read.
+constexpr unsigned kMaxModulusBits = 16384;
+
 struct RsaImpl {
     PkeySlot slot;
+    OpCtx op;  // v1.5 signing (private records) or signature recovery (public records)
 };
 
 PkeySlot *slot_of(void *internal) { return internal ? &static_cast<RsaImpl *>(internal)->slot : nullptr; }
+OpCtx *op_of(void *internal) { return internal ? &static_cast<RsaImpl *>(internal)->op : nullptr; }
 
 PkeyPtr public_pkey(const WJ_RSA_PublicKey *key, int *err) {
     *err = WJ_ERR_BAD_ARGUMENT;
@@ -251,14 +256,17 @@ int rsa_v15_sign(unsigned char *out, unsigned int *out_len, int hash_alg, const 
     SecBytes tbs;
     if (int rc = v15_payload(hash_alg, digest, digest_len, tbs)) return rc;
     if (tbs.size() + 11 > k) return WJ_ERR_BAD_ARGUMENT;
-    PkeyCtxPtr ctx = op_ctx(pkey.get());
-    if (!ctx) return WJ_ERR_MEMORY;
-    size_t n = k;
-    if (EVP_PKEY_sign_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_sign(ctx.get(), out, &n, tbs.data(), tbs.size()) != 1)
-        return WJ_ERR_INTERNAL;
-    *out_len = static_cast<unsigned>(n);
-    return 0;
+    return run_op(
+        op_of(key->internal), pkey.get(),
+        [](EVP_PKEY_CTX *c) {
+            return EVP_PKEY_sign_init(c) == 1 && EVP_PKEY_CTX_set_rsa_padding(c, RSA_PKCS1_PADDING) == 1;
+        },
+        [&](EVP_PKEY_CTX *c) {
+            size_t n = k;
+            if (EVP_PKEY_sign(c, out, &n, tbs.data(), tbs.size()) != 1) return WJ_ERR_INTERNAL;
+            *out_len = static_cast<unsigned>(n);
+            return 0;
+        });
 }
 
 int rsa_v15_verify(const unsigned char *sig, unsigned int sig_len, int hash_alg, const unsigned char *digest,
@@ -272,16 +280,19 @@ int rsa_v15_verify(const unsigned char *sig, unsigned int sig_len, int hash_alg,
     size_t k = static_cast<size_t>(modulus_bytes(pkey.get()));
     SecBytes s, rec(k);
     if (sig_len == 0 || raw_input(sig, sig_len, k, s)) return WJ_ERR_RSA_VERIFY;
-    PkeyCtxPtr ctx = op_ctx(pkey.get());
-    if (!ctx) return WJ_ERR_MEMORY;
-    size_t n = k;
-    if (EVP_PKEY_verify_recover_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1)
-        return WJ_ERR_INTERNAL;
-    if (EVP_PKEY_verify_recover(ctx.get(), rec.data(), &n, s.data(), k) != 1) {
-        ERR_clear_error();
-        return WJ_ERR_RSA_VERIFY;
-    }
-    return (n == tbs.size() && ct_equal(rec.data(), tbs.data(), n)) ? 0 : WJ_ERR_RSA_VERIFY;
+    return run_op(
+        op_of(key->internal), pkey.get(),
+        [](EVP_PKEY_CTX *c) {
+            return EVP_PKEY_verify_recover_init(c) == 1 && EVP_PKEY_CTX_set_rsa_padding(c, RSA_PKCS1_PADDING) == 1;
+        },
+        [&](EVP_PKEY_CTX *c) {
+            size_t n = k;
+            if (EVP_PKEY_verify_recover(c, rec.data(), &n, s.data(), k) != 1) {
+                ERR_clear_error();
+                return WJ_ERR_RSA_VERIFY;
+            }
+            return (n == tbs.size() && ct_equal(rec.data(), tbs.data(), n)) ? 0 : WJ_ERR_RSA_VERIFY;
+        });
 }
 
 // RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }
@@ -292,6 +303,7 @@ int pkcs1_public_decode(WJ_RSA_PublicKey *key, const unsigned char *in, unsigned
     if (int rc = der::read_unsigned(seq, key->n)) return rc;
     if (int rc = der::read_unsigned(seq, key->e)) return rc;
     if (!seq.empty() || bigint_is_zero(key->n) || bigint_is_zero(key->e)) return WJ_ERR_BAD_DER;
+    if (WJ_BigInt_GetBitLength(key->n) > kMaxModulusBits) return WJ_ERR_BAD_DER;
     return 0;
 }
 
@@ -311,7 +323,8 @@ int pkcs1_private_decode(WJ_RSA_PrivateKey *key, const unsigned char *in, unsign
         if (int rc = der::read_unsigned(seq, a)) return rc == WJ_ERR_SHORT_INPUT ? WJ_ERR_BAD_DER : rc;
         if (bigint_is_zero(a)) return WJ_ERR_BAD_DER;
     }
-    return seq.empty() ? 0 : WJ_ERR_BAD_DER;
+    if (!seq.empty() || WJ_BigInt_GetBitLength(key->n) > kMaxModulusBits) return WJ_ERR_BAD_DER;
+    return 0;
 }
 
 }  // namespace ostrel::crypto

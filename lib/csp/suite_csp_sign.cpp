@@ -1,6 +1,7 @@
 // Signatures: the digest-level QRT_CSP_VerifySignature/ComputeSignature with one branch per
 // algorithm (each traced under its own name), the three KCDSA Z conventions of verification, and
 // the whole-message forms over the core's generic keys.
+#include <algorithm>
 #include <cstring>
 
 #include "csp_pkey.hpp"
@@ -480,7 +481,10 @@ QRT_API int QRT_CSP_ComputeMsgSignature(BIN *signature, const BIN *message, cons
             OSTREL_CORE_FAIL("WJC_PKEY_PrivateKey_FromBinary", rc);
             return OSTREL_FAIL_AS(fn, QRT_CSP_BAD_PRIVKEY);
         }
+        // 1024 bytes, or the modulus length of a larger RSA key.
         unsigned room = 1024;
+        if (const WJ_RSA_PrivateKey *rsa = WJC_PKEY_PrivateKey_GetRSA(keys.priv))
+            room = std::max(room, WJ_BigInt_GetByteLength(rsa->n));
         if (int rc = QRT_CSP_BIN_Resize(signature, room)) return OSTREL_FAIL_AS(fn, rc);
         int rc = WJC_PKEY_Sign(signature->value, &room, si->hash == -1, message->value, message->length, si->core_msg,
                                keys.priv, keys.params, use_pss ? &pss : nullptr);

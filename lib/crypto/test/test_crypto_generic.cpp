@@ -1,6 +1,9 @@
 // The generic public-key interface: binary key forms of every algorithm round-trip, every
 // signature number signs and verifies (message and hash forms agree), RSA encryption by
 // operation number, and the refusals for mismatched keys and numbers.
+#include <atomic>
+#include <thread>
+
 #include "pk_test_util.hpp"
 
 using namespace pktest;
@@ -169,4 +172,42 @@ TEST(CryptoGeneric, EverySignatureNumber) {
     unsigned cn = 128;
     EXPECT_EQ(WJC_PKEY_Encrypt(ct.data(), &cn, pt.data(), 50, 2, &oaep, rsa.pub), WJ_ERR_UNKNOWN_ID);
     EXPECT_EQ(WJC_PKEY_Encrypt(ct.data(), &cn, pt.data(), 50, 1, nullptr, kc.pub), WJ_ERR_BAD_ARGUMENT);
+}
+
+// Key records shared by threads: their cached key objects and operation contexts are handed out
+// safely, and every signature made and checked concurrently is right.
+TEST(CryptoThreads, SharedKeyRecords) {
+    WJ_RSA_PrivateKey *priv = WJ_RSA_PrivateKey_New();
+    WJ_RSA_PublicKey *pub = WJ_RSA_PublicKey_New();
+    ASSERT_EQ(WJ_RSA_GenerateKey(priv, pub, 128, 0), 0);
+    WJ_EC_Parameters *ec = WJ_ECDSA_Parameters_New();
+    ASSERT_EQ(WJ_ECDSA_Parameters_SetCurve(ec, WJ_EC_CURVE_P256), 0);
+    WJ_EC_POINT *q = WJ_EC_Point_New(ec);
+    WJ_BigInt *d = WJ_BigInt_New(1);
+    ASSERT_EQ(WJ_ECDSA_GenerateKey(d, q, ec), 0);
+    std::atomic<int> failures{0};
+    auto work = [&](int seed) {
+        Bytes dg = pattern(32, (unsigned)seed);
+        WJ_ECDSA_Signature *sig = WJ_ECDSA_Signature_New();
+        for (int i = 0; i < 40; ++i) {
+            unsigned char s[128];
+            unsigned n = sizeof s;
+            if (WJ_PKCS1_V15_Sign(s, &n, WJ_HASH_SHA256, dg.data(), 32, priv) ||
+                WJ_PKCS1_V15_Verify(s, n, WJ_HASH_SHA256, dg.data(), 32, pub))
+                ++failures;
+            if (WJ_ECDSA_Sign(sig, dg.data(), 32, d, ec) || WJ_ECDSA_Verify(sig, dg.data(), 32, q, ec)) ++failures;
+            dg[0] ^= 1;
+            if (WJ_ECDSA_Verify(sig, dg.data(), 32, q, ec) != WJ_ERR_ECDSA_VERIFY) ++failures;
+        }
+        WJ_ECDSA_Signature_Free(sig);
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) threads.emplace_back(work, t);
+    for (auto &t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
+    WJ_BigInt_Free(d);
+    WJ_EC_Point_Free(q);
+    WJ_ECDSA_Parameters_Free(ec);
+    WJ_RSA_PrivateKey_Free(priv);
+    WJ_RSA_PublicKey_Free(pub);
 }

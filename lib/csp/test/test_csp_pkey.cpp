@@ -4,8 +4,10 @@
 // the trace records, and the cache of decoded keys.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "csp_pkey_util.hpp"
 
@@ -551,4 +553,30 @@ TEST_F(CspPkey, DerAndBigIntegerRoutines) {
     EXPECT_EQ(QRT_CSP_SecretKey_FromCStr(&sk, 6, &hb), QRT_CSP_INVALID_KEY_LENGTH);
     WJ_RSA_PrivateKey_Free(k);
     WJ_RSA_PublicKey_Free(pk);
+}
+
+// Threads signing with the same key bytes each keep their own decoded copies.
+TEST_F(CspPkey, ThreadsWithTheSameKeyBytes) {
+    const RawKeys &rsa = rsa_keys();
+    RawKeys ec = make_ec(WJ_EC_CURVE_P256, true);
+    std::atomic<int> failures{0};
+    auto work = [&](int seed) {
+        Bytes d = pattern(32, (unsigned)seed);
+        BIN p = bin(ec.param), q = bin(ec.pub);
+        ZQ_CSP_SignParam sp{};
+        sp.eckcdsa.pkeyParam = &p;
+        sp.eckcdsa.pubKey = &q;
+        for (int i = 0; i < 30; ++i) {
+            BIN db = bin(d), kr = bin(rsa.priv), ke = bin(ec.priv);
+            Out s1, s2;
+            if (QRT_CSP_ComputeSignature(&s1.b, &db, &kr, 4, nullptr) || verify(s1.bytes(), d, rsa.pub, 4, nullptr))
+                ++failures;
+            if (QRT_CSP_ComputeSignature(&s2.b, &db, &ke, 23, &sp) || verify(s2.bytes(), d, ec.pub, 23, &sp))
+                ++failures;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) threads.emplace_back(work, t);
+    for (auto &t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
 }

@@ -1,5 +1,7 @@
 // The big-integer record (32-bit words, least significant first), its byte and DER forms, the
 // pool of temporaries, the conversion to and from OpenSSL's BIGNUM, and the arithmetic over it.
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <vector>
@@ -117,12 +119,18 @@ int bigint_from_bn(WJ_BigInt *a, const BIGNUM *bn) {
     if (words == 0) words = 1;
     if (int rc = grow(a, words)) return rc;
     std::memset(a->Data, 0, a->MemLength * sizeof(WJ_WORD));
-    std::vector<uint8_t> le(words * 4);
-    if (BN_bn2lebinpad(bn, le.data(), static_cast<int>(le.size())) < 0) return WJ_ERR_INTERNAL;
-    for (unsigned i = 0; i < words; ++i)
-        a->Data[i] = WJ_WORD{le[4 * i]} | WJ_WORD{le[4 * i + 1]} << 8 | WJ_WORD{le[4 * i + 2]} << 16 |
-                     WJ_WORD{le[4 * i + 3]} << 24;
-    wipe(le.data(), le.size());
+    if constexpr (std::endian::native == std::endian::little) {
+        // Little-endian bytes are the words' memory image.
+        if (BN_bn2lebinpad(bn, reinterpret_cast<unsigned char *>(a->Data), static_cast<int>(words * 4)) < 0)
+            return WJ_ERR_INTERNAL;
+    } else {
+        std::vector<uint8_t> le(words * 4);
+        if (BN_bn2lebinpad(bn, le.data(), static_cast<int>(le.size())) < 0) return WJ_ERR_INTERNAL;
+        for (unsigned i = 0; i < words; ++i)
+            a->Data[i] = WJ_WORD{le[4 * i]} | WJ_WORD{le[4 * i + 1]} << 8 | WJ_WORD{le[4 * i + 2]} << 16 |
+                         WJ_WORD{le[4 * i + 3]} << 24;
+        wipe(le.data(), le.size());
+    }
     a->Length = words;
     a->Sign = BN_is_negative(bn) ? 1 : 0;
     trim(a);
@@ -162,24 +170,107 @@ int put_out(unsigned char *out, unsigned int *out_len, const uint8_t *data, size
 
 namespace {
 
-// Runs an operation over BIGNUM copies of the inputs and stores its result in r.
+// A BN_CTX and operand BIGNUMs kept per thread for the arithmetic below: on the small numbers of
+// secret sharing and the like, making them per call cost more than the operation itself.
+constexpr size_t kMaxOperands = 3;
+
+struct ArithScratch {
+    BnCtxPtr ctx = new_bn_ctx();
+    std::array<BIGNUM *, kMaxOperands + 1> bn{};  // the operands, then the result
+    ArithScratch() {
+        for (BIGNUM *&b : bn) b = BN_new();
+    }
+    ~ArithScratch() {
+        for (BIGNUM *b : bn) BN_clear_free(b);
+    }
+    bool ready() const {
+        for (BIGNUM *b : bn)
+            if (!b) return false;
+        return ctx != nullptr;
+    }
+};
+
+// Runs an operation over BIGNUM copies of the inputs and stores its result in r. The copies are
+// cleared before the call returns, so no value outlives it.
 template <class F>
 int arith(WJ_BigInt *r, std::initializer_list<const WJ_BigInt *> in, F op) {
-    if (!r) return WJ_ERR_BAD_ARGUMENT;
+    if (!r || in.size() > kMaxOperands) return WJ_ERR_BAD_ARGUMENT;
     for (const WJ_BigInt *a : in)
         if (!valid(a)) return WJ_ERR_BAD_ARGUMENT;
     return guarded([&] {
-        BnCtxPtr ctx = new_bn_ctx();
-        BnPtr out = new_bn();
-        std::vector<BnPtr> v;
+        thread_local ArithScratch t;
+        if (!t.ready()) return WJ_ERR_MEMORY;
+        std::array<BIGNUM *, kMaxOperands> v{};
+        size_t n = 0;
+        int rc = 0;
         for (const WJ_BigInt *a : in) {
-            v.push_back(bn_of(a));
-            if (!v.back()) return WJ_ERR_MEMORY;
+            v[n] = t.bn[n];
+            if (!bn_set(v[n++], a)) {
+                rc = WJ_ERR_MEMORY;
+                break;
+            }
         }
-        if (!ctx || !out) return WJ_ERR_MEMORY;
-        if (int rc = op(out.get(), v, ctx.get())) return rc;
-        return bigint_from_bn(r, out.get());
+        BIGNUM *out = t.bn[kMaxOperands];
+        if (!rc) rc = op(out, v, t.ctx.get());
+        if (!rc) rc = bigint_from_bn(r, out);
+        // Flags cannot be taken off a BIGNUM: a slot that picked one up is replaced.
+        for (BIGNUM *&b : t.bn) {
+            BN_clear(b);
+            if (BN_get_flags(b, BN_FLG_CONSTTIME)) {
+                BN_free(b);
+                b = BN_new();
+            }
+        }
+        return rc;
     });
+}
+
+// Addition and subtraction work on the words directly: they are linear, and a round trip through
+// BIGNUM would cost more than the sum. Word i of the result depends only on word i of the inputs
+// and the carry, so r may be a or b.
+unsigned used_words(const WJ_BigInt *a) {
+    unsigned n = a->Length;
+    while (n > 1 && a->Data[n - 1] == 0) --n;
+    return n;
+}
+
+int compare_magnitude(const WJ_BigInt *a, const WJ_BigInt *b) {
+    const unsigned la = used_words(a), lb = used_words(b);
+    if (la != lb) return la < lb ? -1 : 1;
+    for (unsigned i = la; i-- > 0;)
+        if (a->Data[i] != b->Data[i]) return a->Data[i] < b->Data[i] ? -1 : 1;
+    return 0;
+}
+
+// r := sign * (|a| + |b|) when add, else sign * (|a| - |b|) with |a| >= |b|.
+int combine_magnitudes(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b, bool add, bool negative) {
+    const unsigned la = used_words(a), lb = used_words(b);
+    const unsigned n = std::max(la, lb) + (add ? 1 : 0);
+    if (int rc = grow(r, n)) return rc;  // may move r->Data; a or b may be r, so read through them after
+    uint64_t carry = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        const uint64_t x = i < la ? a->Data[i] : 0, y = i < lb ? b->Data[i] : 0;
+        if (add) {
+            const uint64_t t = x + y + carry;
+            r->Data[i] = static_cast<WJ_WORD>(t);
+            carry = t >> 32;
+        } else {
+            const uint64_t t = x - y - carry;
+            r->Data[i] = static_cast<WJ_WORD>(t);
+            carry = (t >> 63) & 1;
+        }
+    }
+    if (r->MemLength > n) std::memset(r->Data + n, 0, (r->MemLength - n) * sizeof(WJ_WORD));
+    r->Length = n;
+    r->Sign = negative ? 1 : 0;
+    trim(r);
+    return 0;
+}
+
+int signed_add(WJ_BigInt *r, const WJ_BigInt *a, bool neg_a, const WJ_BigInt *b, bool neg_b) {
+    if (neg_a == neg_b) return combine_magnitudes(r, a, b, true, neg_a);
+    if (compare_magnitude(a, b) >= 0) return combine_magnitudes(r, a, b, false, neg_a);
+    return combine_magnitudes(r, b, a, false, neg_b);
 }
 
 bool positive(const BIGNUM *m) { return !BN_is_zero(m) && !BN_is_negative(m); }
@@ -389,39 +480,38 @@ QRT_API int WJ_POOL_CTX_Push(WJ_POOL_CTX *pool, WJ_BigInt *a) {
 // ---- Arithmetic ----
 
 QRT_API int WJ_BigInt_Add(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b) {
-    return arith(r, {a, b},
-                 [](BIGNUM *o, auto &v, BN_CTX *) { return BN_add(o, v[0].get(), v[1].get()) ? 0 : WJ_ERR_MEMORY; });
+    if (!r || !valid(a) || !valid(b)) return WJ_ERR_BAD_ARGUMENT;
+    return signed_add(r, a, a->Sign != 0, b, b->Sign != 0);
 }
 
 QRT_API int WJ_BigInt_Sub(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b) {
-    return arith(r, {a, b},
-                 [](BIGNUM *o, auto &v, BN_CTX *) { return BN_sub(o, v[0].get(), v[1].get()) ? 0 : WJ_ERR_MEMORY; });
+    if (!r || !valid(a) || !valid(b)) return WJ_ERR_BAD_ARGUMENT;
+    return signed_add(r, a, a->Sign != 0, b, b->Sign == 0);
 }
 
 QRT_API int WJ_BigInt_Mul(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b) {
     return arith(r, {a, b}, [](BIGNUM *o, auto &v, BN_CTX *c) {
-        return BN_mul(o, v[0].get(), v[1].get(), c) ? 0 : WJ_ERR_MEMORY;
+        return BN_mul(o, v[0], v[1], c) ? 0 : WJ_ERR_MEMORY;
     });
 }
 
 QRT_API int WJ_BigInt_Mod(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *m) {
     return arith(r, {a, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
-        if (!positive(v[1].get())) return WJ_ERR_BAD_ARGUMENT;
-        return BN_nnmod(o, v[0].get(), v[1].get(), c) ? 0 : WJ_ERR_MEMORY;
+        if (!positive(v[1])) return WJ_ERR_BAD_ARGUMENT;
+        return BN_nnmod(o, v[0], v[1], c) ? 0 : WJ_ERR_MEMORY;
     });
 }
 
 QRT_API int WJ_BigInt_ModMul(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b, const WJ_BigInt *m) {
     return arith(r, {a, b, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
-        if (!positive(v[2].get())) return WJ_ERR_BAD_ARGUMENT;
-        if (!BN_mod_mul(o, v[0].get(), v[1].get(), v[2].get(), c)) return WJ_ERR_MEMORY;
-        return BN_nnmod(o, o, v[2].get(), c) ? 0 : WJ_ERR_MEMORY;
+        if (!positive(v[2])) return WJ_ERR_BAD_ARGUMENT;
+        return BN_mod_mul(o, v[0], v[1], v[2], c) ? 0 : WJ_ERR_MEMORY;  // the remainder is non-negative
     });
 }
 
 QRT_API int WJ_BigInt_ModExp(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *e, const WJ_BigInt *m) {
     return arith(r, {a, e, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
-        BIGNUM *base = v[0].get(), *exp = v[1].get(), *mod = v[2].get();
+        BIGNUM *base = v[0], *exp = v[1], *mod = v[2];
         if (!positive(mod) || BN_is_negative(exp)) return WJ_ERR_BAD_ARGUMENT;
         if (!BN_nnmod(base, base, mod, c)) return WJ_ERR_MEMORY;
         if (BN_is_one(mod)) {
@@ -429,8 +519,17 @@ QRT_API int WJ_BigInt_ModExp(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *
             return 0;
         }
         if (BN_is_odd(mod)) {
-            BN_set_flags(exp, BN_FLG_CONSTTIME);
-            return BN_mod_exp_mont_consttime(o, base, exp, mod, c, nullptr) ? 0 : WJ_ERR_MEMORY;
+            // The flag cannot be taken off again, so it goes on a context temporary, not the operand.
+            BN_CTX_start(c);
+            BIGNUM *secret_exp = BN_CTX_get(c);
+            int rc = secret_exp && BN_copy(secret_exp, exp) ? 0 : WJ_ERR_MEMORY;
+            if (!rc) {
+                BN_set_flags(secret_exp, BN_FLG_CONSTTIME);
+                if (!BN_mod_exp_mont_consttime(o, base, secret_exp, mod, c, nullptr)) rc = WJ_ERR_MEMORY;
+                BN_clear(secret_exp);
+            }
+            BN_CTX_end(c);
+            return rc;
         }
         return BN_mod_exp(o, base, exp, mod, c) ? 0 : WJ_ERR_MEMORY;
     });
@@ -438,12 +537,19 @@ QRT_API int WJ_BigInt_ModExp(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *
 
 QRT_API int WJ_BigInt_ModInverse(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *m) {
     return arith(r, {a, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
-        BIGNUM *x = v[0].get(), *mod = v[1].get();
+        BIGNUM *x = v[0], *mod = v[1];
         if (!positive(mod)) return WJ_ERR_BAD_ARGUMENT;
-        if (!BN_nnmod(x, x, mod, c)) return WJ_ERR_MEMORY;
-        BN_set_flags(x, BN_FLG_CONSTTIME);
-        if (BN_is_one(mod) || !BN_mod_inverse(o, x, mod, c)) return WJ_ERR_NOT_INVERTIBLE;
-        return 0;
+        if (BN_is_one(mod)) return WJ_ERR_NOT_INVERTIBLE;
+        BN_CTX_start(c);
+        BIGNUM *secret = BN_CTX_get(c);  // carries the constant-time flag instead of the operand
+        int rc = secret && BN_nnmod(secret, x, mod, c) ? 0 : WJ_ERR_MEMORY;
+        if (!rc) {
+            BN_set_flags(secret, BN_FLG_CONSTTIME);
+            if (!BN_mod_inverse(o, secret, mod, c)) rc = WJ_ERR_NOT_INVERTIBLE;
+            BN_clear(secret);
+        }
+        BN_CTX_end(c);
+        return rc;
     });
 }
 

@@ -79,6 +79,10 @@ int first_shares(const ZQ_SSS_SHARE *set, uint32_t want, std::vector<const ZQ_SS
 
 int share_simple(ZQ_SSS_SHARE *set, BIN *info, const BIN &secret, int n);
 int recover_simple(BIN *secret, const ZQ_SSS_SHARE *set, const BIN &info);
+// A random polynomial of the given degree over the prime, highest degree first; the constant term
+// is left zero unless random_constant.
+int generate_poly(ZQ_POLY **poly, int degree, const WJ_BigInt *prime, bool random_constant);
+
 int share_shamir(ZQ_SSS_SHARE *set, BIN *info, const BIN &secret, int n, int k);
 int recover_shamir(BIN *secret, const ZQ_SSS_SHARE *set, const BIN &info);
 

@@ -67,7 +67,11 @@ QRT_API void QRT_POLY_Free(ZQ_POLY *poly) {
     }
 }
 
-QRT_API int QRT_POLY_Generate(ZQ_POLY **poly, int degree, const WJ_BigInt *prime) {
+}  // extern "C"
+
+namespace ostrel::sss {
+
+int generate_poly(ZQ_POLY **poly, int degree, const WJ_BigInt *prime, bool random_constant) {
     if (!poly || !prime || degree < 0) return QRT_SSS_INVALID_INPUT;
     *poly = nullptr;
     const unsigned bytes = WJ_BigInt_GetByteLength(prime);
@@ -82,7 +86,7 @@ QRT_API int QRT_POLY_Generate(ZQ_POLY **poly, int degree, const WJ_BigInt *prime
         }
         *tail = t;
         tail = &t->next;
-        if (WJ_BigInt_GenerateRandom(t->coef, bytes * 8) != 0) rc = QRT_SSS_INTERNAL;
+        if ((d > 0 || random_constant) && WJ_BigInt_GenerateRandom(t->coef, bytes * 8) != 0) rc = QRT_SSS_INTERNAL;
     }
     if (rc) {
         QRT_POLY_Free(head);
@@ -90,6 +94,14 @@ QRT_API int QRT_POLY_Generate(ZQ_POLY **poly, int degree, const WJ_BigInt *prime
     }
     *poly = head;
     return 0;
+}
+
+}  // namespace ostrel::sss
+
+extern "C" {
+
+QRT_API int QRT_POLY_Generate(ZQ_POLY **poly, int degree, const WJ_BigInt *prime) {
+    return ostrel::sss::generate_poly(poly, degree, prime, true);
 }
 
 QRT_API int QRT_POLY_Evaluate(WJ_BigInt *y, const ZQ_POLY *poly, const WJ_BigInt *x, const WJ_BigInt *prime) {

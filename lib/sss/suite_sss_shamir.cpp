@@ -67,7 +67,8 @@ int share_shamir(ZQ_SSS_SHARE *set, BIN *info, const BIN &secret, int n, int k) 
     if (int rc = choose_prime(p, secret.length)) return rc;
 
     ZQ_POLY *raw = nullptr;
-    if (QRT_POLY_Generate(&raw, k - 1, p.get()) != 0) return QRT_SSS_GENERATE_POLY_FAILED;
+    // The constant term is not drawn: it becomes the secret.
+    if (generate_poly(&raw, k - 1, p.get(), false) != 0) return QRT_SSS_GENERATE_POLY_FAILED;
     Poly poly(raw);
     ZQ_POLY *constant = poly.get();
     while (constant->next) constant = constant->next;

@@ -105,6 +105,30 @@ TEST(CryptoBigIntArith, AgreesWithBignum) {
                 WJ_BigInt_Free(a);
                 WJ_BigInt_Free(b);
             }
+    // Sums and differences over every sign pair, written over either input, and with inputs whose
+    // length counts leading zero words.
+    for (const char *ha : values)
+        for (const char *hb : values)
+            for (int signs = 0; signs < 4; ++signs)
+                for (int into = 0; into < 3; ++into)
+                    for (int sub = 0; sub <= 1; ++sub) {
+                        WJ_BigInt *a = big(ha), *b = big(hb);
+                        ASSERT_EQ(WJ_BigInt_Realloc(b, b->Length + 2), 0);
+                        b->Length += 2;  // untrimmed: two zero words on top
+                        a->Sign = (signs & 1) && std::string(ha) != "00";
+                        b->Sign = (signs & 2) && std::string(hb) != "00";
+                        BIGNUM *x = bn_of(a), *y = bn_of(b), *z = BN_new();
+                        (sub ? BN_sub : BN_add)(z, x, y);
+                        WJ_BigInt *out = into == 0 ? r : into == 1 ? a : b;
+                        ASSERT_EQ((sub ? WJ_BigInt_Sub : WJ_BigInt_Add)(out, a, b), 0);
+                        BIGNUM *got = bn_of(out);
+                        EXPECT_EQ(BN_cmp(got, z), 0) << signs << (sub ? " sub " : " add ") << ha << " " << hb;
+                        EXPECT_TRUE(out->Length == 1 || out->Data[out->Length - 1] != 0);
+                        EXPECT_FALSE(BN_is_zero(z) && out->Sign);
+                        for (BIGNUM *t : {x, y, z, got}) BN_free(t);
+                        WJ_BigInt_Free(a);
+                        WJ_BigInt_Free(b);
+                    }
     // The result may be one of the inputs.
     WJ_BigInt *a = big("fffffffff0"), *m = big("0100000000000000000000000000000001");
     ASSERT_EQ(WJ_BigInt_Add(a, a, a), 0);

@@ -282,21 +282,41 @@ const WJC_PKEY_PARAMETERS *params_for(const K &key, const WJC_PKEY_PARAMETERS *g
     return p->alg == want_alg ? p : nullptr;
 }
 
+// What signing and verification share: the signature number's family and hash, the key's
+// parameters, and the digest (or data) the signature covers.
+struct Covered {
+    SignInfo si;
+    int hash = 0;
+    const WJC_PKEY_PARAMETERS *params = nullptr;
+    uint8_t h[WJ_HASH_MAX_LENGTH];
+    unsigned hn = 0;
+};
+
+template <class K>
+int prepare(Covered &c, int hashed, const unsigned char *data, unsigned len, int sign_alg, const K &key,
+            const WJC_PKEY_PARAMETERS *given, const WJ_PSS_PARAM *pss) {
+    c.si = sign_info(sign_alg);
+    if (c.si.family == kNone) return WJ_ERR_UNKNOWN_ID;
+    if (c.si.family == kRsaPss && !pss) return WJ_ERR_BAD_ARGUMENT;
+    c.hash = c.si.family == kRsaPss ? pss->hashAlg : c.si.hash;
+    bool rsa = c.si.family == kRsaV15 || c.si.family == kRsaRaw || c.si.family == kRsaPss;
+    int want = rsa ? WJ_PKEY_RSA : c.si.family == kKcdsa ? WJ_PKEY_KCDSA : WJ_PKEY_ECKCDSA;
+    if (key.alg != want) return WJ_ERR_BAD_ARGUMENT;
+    c.params = rsa ? &key.params : params_for(key, given, want);
+    if (!c.params) return WJ_ERR_BAD_ARGUMENT;
+    return covered(c.si, c.hash, hashed, data, len, key, *c.params, c.h, &c.hn);
+}
+
 int do_sign(unsigned char *out, unsigned *out_len, int hashed, const unsigned char *data, unsigned len, int sign_alg,
             const WJC_PKEY_PRIVATE_KEY *key, const WJC_PKEY_PARAMETERS *given, const WJ_PSS_PARAM *pss) {
     if (!key || !out_len || (!data && len)) return WJ_ERR_BAD_ARGUMENT;
-    SignInfo si = sign_info(sign_alg);
-    if (si.family == kNone) return WJ_ERR_UNKNOWN_ID;
-    int hash = si.family == kRsaPss ? (pss ? pss->hashAlg : -2) : si.hash;
-    if (hash == -2) return WJ_ERR_BAD_ARGUMENT;
-    bool rsa = si.family == kRsaV15 || si.family == kRsaRaw || si.family == kRsaPss;
-    int want = rsa ? WJ_PKEY_RSA : si.family == kKcdsa ? WJ_PKEY_KCDSA : WJ_PKEY_ECKCDSA;
-    if (key->alg != want) return WJ_ERR_BAD_ARGUMENT;
-    const WJC_PKEY_PARAMETERS *params = rsa ? &key->params : params_for(*key, given, want);
-    if (!params) return WJ_ERR_BAD_ARGUMENT;
-    uint8_t h[WJ_HASH_MAX_LENGTH];
-    unsigned hn = 0;
-    if (int rc = covered(si, hash, hashed, data, len, *key, *params, h, &hn)) return rc;
+    Covered c;
+    if (int rc = prepare(c, hashed, data, len, sign_alg, *key, given, pss)) return rc;
+    const SignInfo &si = c.si;
+    const int hash = c.hash;
+    const WJC_PKEY_PARAMETERS *params = c.params;
+    const uint8_t *h = c.h;
+    const unsigned hn = c.hn;
     switch (si.family) {
         case kRsaV15:
             return rsa_v15_sign(out, out_len, hash, h, hn, key->rsa);
@@ -319,18 +339,13 @@ int do_sign(unsigned char *out, unsigned *out_len, int hashed, const unsigned ch
 int do_verify(const unsigned char *sig, unsigned sig_len, int hashed, const unsigned char *data, unsigned len,
               int sign_alg, const WJC_PKEY_PUBLIC_KEY *key, const WJC_PKEY_PARAMETERS *given, const WJ_PSS_PARAM *pss) {
     if (!key || !sig || (!data && len)) return WJ_ERR_BAD_ARGUMENT;
-    SignInfo si = sign_info(sign_alg);
-    if (si.family == kNone) return WJ_ERR_UNKNOWN_ID;
-    int hash = si.family == kRsaPss ? (pss ? pss->hashAlg : -2) : si.hash;
-    if (hash == -2) return WJ_ERR_BAD_ARGUMENT;
-    bool rsa = si.family == kRsaV15 || si.family == kRsaRaw || si.family == kRsaPss;
-    int want = rsa ? WJ_PKEY_RSA : si.family == kKcdsa ? WJ_PKEY_KCDSA : WJ_PKEY_ECKCDSA;
-    if (key->alg != want) return WJ_ERR_BAD_ARGUMENT;
-    const WJC_PKEY_PARAMETERS *params = rsa ? &key->params : params_for(*key, given, want);
-    if (!params) return WJ_ERR_BAD_ARGUMENT;
-    uint8_t h[WJ_HASH_MAX_LENGTH];
-    unsigned hn = 0;
-    if (int rc = covered(si, hash, hashed, data, len, *key, *params, h, &hn)) return rc;
+    Covered c;
+    if (int rc = prepare(c, hashed, data, len, sign_alg, *key, given, pss)) return rc;
+    const SignInfo &si = c.si;
+    const int hash = c.hash;
+    const WJC_PKEY_PARAMETERS *params = c.params;
+    const uint8_t *h = c.h;
+    const unsigned hn = c.hn;
     switch (si.family) {
         case kRsaV15:
             return rsa_v15_verify(sig, sig_len, hash, h, hn, key->rsa);
@@ -352,6 +367,26 @@ int do_verify(const unsigned char *sig, unsigned sig_len, int hashed, const unsi
         rc = fail;  // a malformed signature does not verify
     WJ_KCDSA_Signature_Free(s);
     return rc;
+}
+
+// A generic key from its binary form: PKCS#1 DER for RSA, our own form for the rest.
+template <class Rsa, Rsa *(*make)(), void (*release)(Rsa *), int (*decode)(Rsa *, const unsigned char *, unsigned),
+          class Key>
+int key_from_binary(Key *key, int alg, const unsigned char *in, unsigned len, bool is_private) {
+    if (!key || !in) return WJ_ERR_BAD_ARGUMENT;
+    return pk_guarded([&] {
+        if (alg != WJ_PKEY_RSA) return key_decode(*key, alg, in, len, is_private);
+        Rsa *rsa = make();
+        if (!rsa) return WJ_ERR_MEMORY;
+        if (int rc = decode(rsa, in, len)) {
+            release(rsa);
+            return rc;
+        }
+        key->clear();
+        key->alg = WJ_PKEY_RSA;
+        key->rsa = rsa;
+        return 0;
+    });
 }
 
 }  // namespace
@@ -406,21 +441,8 @@ QRT_API void WJC_PKEY_PrivateKey_Free(WJC_PKEY_PRIVATE_KEY *key) { delete key; }
 
 QRT_API int WJC_PKEY_PublicKey_FromBinary(WJC_PKEY_PUBLIC_KEY *key, int alg, const unsigned char *in,
                                           unsigned int inLength) {
-    if (!key || !in) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
-        if (alg != WJ_PKEY_RSA) return key_decode(*key, alg, in, inLength, false);
-        WJ_RSA_PublicKey *rsa = WJ_RSA_PublicKey_New();
-        if (!rsa) return WJ_ERR_MEMORY;
-        int rc = pkcs1_public_decode(rsa, in, inLength);
-        if (rc) {
-            WJ_RSA_PublicKey_Free(rsa);
-            return rc;
-        }
-        key->clear();
-        key->alg = WJ_PKEY_RSA;
-        key->rsa = rsa;
-        return 0;
-    });
+    return key_from_binary<WJ_RSA_PublicKey, WJ_RSA_PublicKey_New, WJ_RSA_PublicKey_Free, pkcs1_public_decode>(
+        key, alg, in, inLength, false);
 }
 
 QRT_API int WJC_PKEY_PublicKey_ToBinary(unsigned char *out, unsigned int *outLength, const WJC_PKEY_PUBLIC_KEY *key) {
@@ -435,21 +457,8 @@ QRT_API int WJC_PKEY_PublicKey_GetAlgorithm(const WJC_PKEY_PUBLIC_KEY *key) { re
 
 QRT_API int WJC_PKEY_PrivateKey_FromBinary(WJC_PKEY_PRIVATE_KEY *key, int alg, const unsigned char *in,
                                            unsigned int inLength) {
-    if (!key || !in) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
-        if (alg != WJ_PKEY_RSA) return key_decode(*key, alg, in, inLength, true);
-        WJ_RSA_PrivateKey *rsa = WJ_RSA_PrivateKey_New();
-        if (!rsa) return WJ_ERR_MEMORY;
-        int rc = pkcs1_private_decode(rsa, in, inLength);
-        if (rc) {
-            WJ_RSA_PrivateKey_Free(rsa);
-            return rc;
-        }
-        key->clear();
-        key->alg = WJ_PKEY_RSA;
-        key->rsa = rsa;
-        return 0;
-    });
+    return key_from_binary<WJ_RSA_PrivateKey, WJ_RSA_PrivateKey_New, WJ_RSA_PrivateKey_Free, pkcs1_private_decode>(
+        key, alg, in, inLength, true);
 }
 
 QRT_API int WJC_PKEY_PrivateKey_ToBinary(unsigned char *out, unsigned int *outLength, const WJC_PKEY_PRIVATE_KEY *key) {

@@ -205,6 +205,72 @@ int check_out_args(const unsigned char *in, unsigned in_len, const unsigned *out
     return (!out_len || (!in && in_len)) ? WJ_ERR_BAD_ARGUMENT : 0;
 }
 
+int v15_padding(EVP_PKEY_CTX *ctx) {
+    return EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1 ? 0 : WJ_ERR_INTERNAL;
+}
+
+// Public-key encryption under the padding `pad` sets up; `overhead` bytes of the modulus are the
+// padding's least, and `refused` is the code when OpenSSL turns the message down.
+template <class Pad>
+int rsa_encrypt(unsigned char *out, unsigned *out_len, const unsigned char *in, unsigned in_len,
+                const WJ_RSA_PublicKey *key, Pad pad, size_t overhead, int refused) {
+    int err = 0;
+    PkeyPtr pkey = public_pkey(key, &err);
+    if (!pkey) return err;
+    size_t k = static_cast<size_t>(modulus_bytes(pkey.get()));
+    if (!out) return put_out(out, out_len, nullptr, k);
+    if (*out_len < k) return WJ_ERR_BUFFER_SMALL;
+    if (in_len + overhead > k) return WJ_ERR_BAD_ARGUMENT;
+    PkeyCtxPtr ctx = op_ctx(pkey.get());
+    if (!ctx) return WJ_ERR_MEMORY;
+    if (EVP_PKEY_encrypt_init(ctx.get()) != 1) return WJ_ERR_INTERNAL;
+    if (int rc = pad(ctx.get())) return rc;
+    size_t n = k;
+    static const unsigned char empty = 0;
+    if (EVP_PKEY_encrypt(ctx.get(), out, &n, in_len ? in : &empty, in_len) != 1) {
+        ERR_clear_error();
+        return refused;
+    }
+    *out_len = static_cast<unsigned>(n);
+    return 0;
+}
+
+// Private-key decryption under the padding `pad` sets up; every padding failure is the same code.
+template <class Pad>
+int rsa_decrypt(unsigned char *out, unsigned *out_len, const unsigned char *in, unsigned in_len,
+                const WJ_RSA_PrivateKey *key, Pad pad) {
+    int err = 0;
+    PkeyPtr pkey = private_pkey(key, &err);
+    if (!pkey) return err;
+    size_t k = static_cast<size_t>(modulus_bytes(pkey.get()));
+    SecBytes c, m(k);
+    if (in_len == 0 || raw_input(in, in_len, k, c)) return WJ_ERR_DECRYPT_FAILED;
+    PkeyCtxPtr ctx = op_ctx(pkey.get());
+    if (!ctx) return WJ_ERR_MEMORY;
+    if (EVP_PKEY_decrypt_init(ctx.get()) != 1) return WJ_ERR_INTERNAL;
+    if (int rc = pad(ctx.get())) return rc;
+    size_t n = k;
+    if (EVP_PKEY_decrypt(ctx.get(), m.data(), &n, c.data(), k) != 1) {
+        ERR_clear_error();
+        return WJ_ERR_DECRYPT_FAILED;
+    }
+    return put_out(out, out_len, m.data(), n);
+}
+
+// The PSS hash and MGF hash of a parameter set, with the digest length the hash gives.
+int pss_hashes(const WJ_PSS_PARAM *param, unsigned digest_len, const EVP_MD *&md, const EVP_MD *&mgf) {
+    md = md_of(param->hashAlg);
+    mgf = mgf_md(param->mgfAlg, param->hashAlg);
+    if (!md || !mgf) return WJ_ERR_UNKNOWN_ID;
+    return digest_len == static_cast<unsigned>(EVP_MD_get_size(md)) ? 0 : WJ_ERR_BAD_ARGUMENT;
+}
+
+bool pss_setup(EVP_PKEY_CTX *ctx, const EVP_MD *md, const EVP_MD *mgf, int salt_len) {
+    return EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PSS_PADDING) == 1 &&
+           EVP_PKEY_CTX_set_signature_md(ctx, md) == 1 && EVP_PKEY_CTX_set_rsa_mgf1_md(ctx, mgf) == 1 &&
+           EVP_PKEY_CTX_set_rsa_pss_saltlen(ctx, salt_len) == 1;
+}
+
 std::array<WJ_BigInt **, 2> fields(WJ_RSA_PublicKey *k) { return {&k->n, &k->e}; }
 std::array<WJ_BigInt **, 8> fields(WJ_RSA_PrivateKey *k) {
     return {&k->n, &k->e, &k->d, &k->p, &k->q, &k->dP, &k->dQ, &k->qInv};
@@ -431,48 +497,15 @@ QRT_API int WJ_PKCS1_V15_Encrypt(unsigned char *out, unsigned int *outLength, co
                                  unsigned int inLength, const WJ_RSA_PublicKey *key) {
     if (int rc = check_out_args(in, inLength, outLength)) return rc;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] {
-        int err = 0;
-        PkeyPtr pkey = public_pkey(key, &err);
-        if (!pkey) return err;
-        size_t k = static_cast<size_t>(modulus_bytes(pkey.get()));
-        if (!out) return put_out(out, outLength, nullptr, k);
-        if (*outLength < k) return WJ_ERR_BUFFER_SMALL;
-        if (inLength + 11 > k) return WJ_ERR_BAD_ARGUMENT;
-        PkeyCtxPtr ctx = op_ctx(pkey.get());
-        if (!ctx) return WJ_ERR_MEMORY;
-        size_t n = k;
-        static const unsigned char empty = 0;
-        if (EVP_PKEY_encrypt_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-            EVP_PKEY_encrypt(ctx.get(), out, &n, inLength ? in : &empty, inLength) != 1)
-            return WJ_ERR_ENCRYPT_FAILED;
-        *outLength = static_cast<unsigned>(n);
-        return 0;
-    });
+    return pk_guarded(
+        [&] { return rsa_encrypt(out, outLength, in, inLength, key, v15_padding, 11, WJ_ERR_ENCRYPT_FAILED); });
 }
 
 QRT_API int WJ_PKCS1_V15_Decrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
                                  unsigned int inLength, const WJ_RSA_PrivateKey *key) {
     if (!in || !outLength) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] {
-        int err = 0;
-        PkeyPtr pkey = private_pkey(key, &err);
-        if (!pkey) return err;
-        size_t k = static_cast<size_t>(modulus_bytes(pkey.get()));
-        SecBytes c, m(k);
-        if (inLength == 0 || raw_input(in, inLength, k, c)) return WJ_ERR_DECRYPT_FAILED;
-        PkeyCtxPtr ctx = op_ctx(pkey.get());
-        if (!ctx) return WJ_ERR_MEMORY;
-        size_t n = k;
-        if (EVP_PKEY_decrypt_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1)
-            return WJ_ERR_INTERNAL;
-        if (EVP_PKEY_decrypt(ctx.get(), m.data(), &n, c.data(), k) != 1) {
-            ERR_clear_error();
-            return WJ_ERR_DECRYPT_FAILED;
-        }
-        return put_out(out, outLength, m.data(), n);
-    });
+    return pk_guarded([&] { return rsa_decrypt(out, outLength, in, inLength, key, v15_padding); });
 }
 
 QRT_API int WJ_PKCS1_V15_Sign(unsigned char *out, unsigned int *outLength, int hashAlg, const unsigned char *digest,
@@ -492,9 +525,8 @@ QRT_API int WJ_PKCS1_PSS_Sign(unsigned char *out, unsigned int *outLength, const
     if (!param || !digest || !outLength) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
     return pk_guarded([&] {
-        const EVP_MD *md = md_of(param->hashAlg), *mgf = mgf_md(param->mgfAlg, param->hashAlg);
-        if (!md || !mgf) return WJ_ERR_UNKNOWN_ID;
-        if (digestLength != static_cast<unsigned>(EVP_MD_get_size(md))) return WJ_ERR_BAD_ARGUMENT;
+        const EVP_MD *md = nullptr, *mgf = nullptr;
+        if (int rc = pss_hashes(param, digestLength, md, mgf)) return rc;
         int err = 0;
         PkeyPtr pkey = private_pkey(key, &err);
         if (!pkey) return err;
@@ -504,9 +536,7 @@ QRT_API int WJ_PKCS1_PSS_Sign(unsigned char *out, unsigned int *outLength, const
         PkeyCtxPtr ctx = op_ctx(pkey.get());
         if (!ctx) return WJ_ERR_MEMORY;
         size_t n = k;
-        if (EVP_PKEY_sign_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PSS_PADDING) != 1 ||
-            EVP_PKEY_CTX_set_signature_md(ctx.get(), md) != 1 || EVP_PKEY_CTX_set_rsa_mgf1_md(ctx.get(), mgf) != 1 ||
-            EVP_PKEY_CTX_set_rsa_pss_saltlen(ctx.get(), RSA_PSS_SALTLEN_DIGEST) != 1)
+        if (EVP_PKEY_sign_init(ctx.get()) != 1 || !pss_setup(ctx.get(), md, mgf, RSA_PSS_SALTLEN_DIGEST))
             return WJ_ERR_INTERNAL;
         if (EVP_PKEY_sign(ctx.get(), out, &n, digest, digestLength) != 1) {
             ERR_clear_error();
@@ -523,9 +553,8 @@ QRT_API int WJ_PKCS1_PSS_Verify(const unsigned char *signature, unsigned int sig
     if (!param || !digest || !signature) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
     return pk_guarded([&] {
-        const EVP_MD *md = md_of(param->hashAlg), *mgf = mgf_md(param->mgfAlg, param->hashAlg);
-        if (!md || !mgf) return WJ_ERR_UNKNOWN_ID;
-        if (digestLength != static_cast<unsigned>(EVP_MD_get_size(md))) return WJ_ERR_BAD_ARGUMENT;
+        const EVP_MD *md = nullptr, *mgf = nullptr;
+        if (int rc = pss_hashes(param, digestLength, md, mgf)) return rc;
         int err = 0;
         PkeyPtr pkey = public_pkey(key, &err);
         if (!pkey) return err;
@@ -534,10 +563,7 @@ QRT_API int WJ_PKCS1_PSS_Verify(const unsigned char *signature, unsigned int sig
         if (signatureLength == 0 || raw_input(signature, signatureLength, k, s)) return WJ_ERR_RSA_VERIFY;
         PkeyCtxPtr ctx = op_ctx(pkey.get());
         if (!ctx) return WJ_ERR_MEMORY;
-        if (EVP_PKEY_verify_init(ctx.get()) != 1 ||
-            EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PSS_PADDING) != 1 ||
-            EVP_PKEY_CTX_set_signature_md(ctx.get(), md) != 1 || EVP_PKEY_CTX_set_rsa_mgf1_md(ctx.get(), mgf) != 1 ||
-            EVP_PKEY_CTX_set_rsa_pss_saltlen(ctx.get(), RSA_PSS_SALTLEN_AUTO) != 1)
+        if (EVP_PKEY_verify_init(ctx.get()) != 1 || !pss_setup(ctx.get(), md, mgf, RSA_PSS_SALTLEN_AUTO))
             return WJ_ERR_INTERNAL;
         if (EVP_PKEY_verify(ctx.get(), s.data(), k, digest, digestLength) != 1) {
             ERR_clear_error();
@@ -578,50 +604,17 @@ QRT_API int WJ_PKCS1_OAEP_Encrypt(unsigned char *out, unsigned int *outLength, c
     if (!param || (!param->label && param->labelLength)) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = check_out_args(in, inLength, outLength)) return rc;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] {
-        int err = 0;
-        PkeyPtr pkey = public_pkey(key, &err);
-        if (!pkey) return err;
-        size_t k = static_cast<size_t>(modulus_bytes(pkey.get()));
-        if (!out) return put_out(out, outLength, nullptr, k);
-        if (*outLength < k) return WJ_ERR_BUFFER_SMALL;
-        PkeyCtxPtr ctx = op_ctx(pkey.get());
-        if (!ctx) return WJ_ERR_MEMORY;
-        if (EVP_PKEY_encrypt_init(ctx.get()) != 1) return WJ_ERR_INTERNAL;
-        if (int rc = oaep_setup(ctx.get(), param)) return rc;
-        size_t n = k;
-        static const unsigned char empty = 0;
-        if (EVP_PKEY_encrypt(ctx.get(), out, &n, inLength ? in : &empty, inLength) != 1) {
-            ERR_clear_error();
-            return WJ_ERR_BAD_ARGUMENT;  // too long for the modulus and hash
-        }
-        *outLength = static_cast<unsigned>(n);
-        return 0;
-    });
+    // OpenSSL refuses a message too long for the modulus and hash.
+    auto pad = [param](EVP_PKEY_CTX *ctx) { return oaep_setup(ctx, param); };
+    return pk_guarded([&] { return rsa_encrypt(out, outLength, in, inLength, key, pad, 0, WJ_ERR_BAD_ARGUMENT); });
 }
 
 QRT_API int WJ_PKCS1_OAEP_Decrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
                                   unsigned int inLength, const WJ_OAEP_PARAM *param, const WJ_RSA_PrivateKey *key) {
     if (!param || (!param->label && param->labelLength) || !in || !outLength) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] {
-        int err = 0;
-        PkeyPtr pkey = private_pkey(key, &err);
-        if (!pkey) return err;
-        size_t k = static_cast<size_t>(modulus_bytes(pkey.get()));
-        SecBytes c, m(k);
-        if (inLength == 0 || raw_input(in, inLength, k, c)) return WJ_ERR_DECRYPT_FAILED;
-        PkeyCtxPtr ctx = op_ctx(pkey.get());
-        if (!ctx) return WJ_ERR_MEMORY;
-        if (EVP_PKEY_decrypt_init(ctx.get()) != 1) return WJ_ERR_INTERNAL;
-        if (int rc = oaep_setup(ctx.get(), param)) return rc;
-        size_t n = k;
-        if (EVP_PKEY_decrypt(ctx.get(), m.data(), &n, c.data(), k) != 1) {
-            ERR_clear_error();
-            return WJ_ERR_DECRYPT_FAILED;
-        }
-        return put_out(out, outLength, m.data(), n);
-    });
+    auto pad = [param](EVP_PKEY_CTX *ctx) { return oaep_setup(ctx, param); };
+    return pk_guarded([&] { return rsa_decrypt(out, outLength, in, inLength, key, pad); });
 }
 
 }  // extern "C"

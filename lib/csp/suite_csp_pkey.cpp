@@ -2,6 +2,7 @@
 // decoded keys), key lengths, the KCDSA Z value, RSA encryption, key and parameter generation,
 // key-pair proof, Diffie-Hellman, the key-form copies and the DER and big-integer routines.
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "csp_pkey.hpp"
@@ -542,68 +543,70 @@ const BIN *gen_param_bin(int id, const ZQ_CSP_GenKeyPairParam *p) {
     }
 }
 
-}  // namespace
-
-extern "C" {
-
-QRT_API int QRT_CSP_PublicEncrypt(BIN *out, const BIN *in, const BIN *publicKey, int encID, ZQ_CSP_PEncParam *param) {
-    const char *const fn_ = __func__;
-    if (!out || !bin_ok(in) || !bin_ok(publicKey)) return QRT_CSP_INVALID_INPUT;
+// RSA encryption with a public key or decryption with a private one (v1.5 = 1, OAEP = 5); the
+// output is sized to the modulus and released again when the operation fails.
+template <bool Private>
+int rsa_crypt(const char *fn, BIN *out, const BIN *in, const BIN *key_bin, int encID, ZQ_CSP_PEncParam *param) {
+    if (!out || !bin_ok(in) || !bin_ok(key_bin)) return QRT_CSP_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    if (int rc = state_gate()) return OSTREL_FAIL_AS(fn_, rc);
+    if (int rc = state_gate()) return OSTREL_FAIL_AS(fn, rc);
     return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
         int op = encID == 1 ? WJC_PKEY_ENC_V15 : encID == 5 ? WJC_PKEY_ENC_OAEP : 0;
-        if (!op) return OSTREL_FAIL_AS(fn_, QRT_CSP_UNKNOWN_ID);
+        if (!op) return OSTREL_FAIL_AS(fn, QRT_CSP_UNKNOWN_ID);
         WJ_OAEP_PARAM oaep{};
         if (op == WJC_PKEY_ENC_OAEP)
-            if (int rc = oaep_of(param, oaep)) return rc == QRT_CSP_INVALID_INPUT ? rc : OSTREL_FAIL_AS(fn_, rc);
-        GenericPub key(WJC_PKEY_PublicKey_New());
-        if (!key) return OSTREL_FAIL_AS(fn_, QRT_CSP_MALLOC_FAILED);
-        if (int rc = WJC_PKEY_PublicKey_FromBinary(key.get(), WJ_PKEY_RSA, publicKey->value, publicKey->length)) {
-            OSTREL_CORE_FAIL("WJC_PKEY_PublicKey_FromBinary", rc);
-            return OSTREL_FAIL_AS(fn_, QRT_CSP_BAD_PUBKEY);
+            if (int rc = oaep_of(param, oaep)) return rc == QRT_CSP_INVALID_INPUT ? rc : OSTREL_FAIL_AS(fn, rc);
+        std::conditional_t<Private, GenericPriv, GenericPub> key;
+        int rc;
+        const char *decoder;
+        if constexpr (Private) {
+            key.reset(WJC_PKEY_PrivateKey_New());
+            decoder = "WJC_PKEY_PrivateKey_FromBinary";
+            rc = key ? WJC_PKEY_PrivateKey_FromBinary(key.get(), WJ_PKEY_RSA, key_bin->value, key_bin->length) : 0;
+        } else {
+            key.reset(WJC_PKEY_PublicKey_New());
+            decoder = "WJC_PKEY_PublicKey_FromBinary";
+            rc = key ? WJC_PKEY_PublicKey_FromBinary(key.get(), WJ_PKEY_RSA, key_bin->value, key_bin->length) : 0;
         }
-        unsigned room = WJ_BigInt_GetByteLength(WJC_PKEY_PublicKey_GetRSA(key.get())->n) + 16;
-        if (int rc = QRT_CSP_BIN_Resize(out, room)) return rc;
-        int rc = WJC_PKEY_Encrypt(out->value, &room, in->value, in->length, op, &oaep, key.get());
+        if (!key) return OSTREL_FAIL_AS(fn, QRT_CSP_MALLOC_FAILED);
+        if (rc) {
+            OSTREL_CORE_FAIL(decoder, rc);
+            return OSTREL_FAIL_AS(fn, Private ? QRT_CSP_BAD_PRIVKEY : QRT_CSP_BAD_PUBKEY);
+        }
+        unsigned room;
+        if constexpr (Private)
+            room = WJ_BigInt_GetByteLength(WJC_PKEY_PrivateKey_GetRSA(key.get())->n) + 16;
+        else
+            room = WJ_BigInt_GetByteLength(WJC_PKEY_PublicKey_GetRSA(key.get())->n) + 16;
+        if ((rc = QRT_CSP_BIN_Resize(out, room)) != 0) return rc;
+        const char *core_fn;
+        if constexpr (Private) {
+            core_fn = "WJC_PKEY_Decrypt";
+            rc = WJC_PKEY_Decrypt(out->value, &room, in->value, in->length, op, &oaep, key.get());
+        } else {
+            core_fn = "WJC_PKEY_Encrypt";
+            rc = WJC_PKEY_Encrypt(out->value, &room, in->value, in->length, op, &oaep, key.get());
+        }
         if (rc) {
             QRT_BIN_Reset(out);
-            OSTREL_CORE_FAIL("WJC_PKEY_Encrypt", rc);
-            return OSTREL_FAIL_AS(fn_, QRT_CSP_CRYPTO_FAILED);
+            OSTREL_CORE_FAIL(core_fn, rc);
+            return OSTREL_FAIL_AS(fn, QRT_CSP_CRYPTO_FAILED);
         }
         out->length = room;
         return 0;
     });
 }
 
+}  // namespace
+
+extern "C" {
+
+QRT_API int QRT_CSP_PublicEncrypt(BIN *out, const BIN *in, const BIN *publicKey, int encID, ZQ_CSP_PEncParam *param) {
+    return rsa_crypt<false>(__func__, out, in, publicKey, encID, param);
+}
+
 QRT_API int QRT_CSP_PrivateDecrypt(BIN *out, const BIN *in, const BIN *privateKey, int encID, ZQ_CSP_PEncParam *param) {
-    const char *const fn_ = __func__;
-    if (!out || !bin_ok(in) || !bin_ok(privateKey)) return QRT_CSP_INVALID_INPUT;
-    *out = BIN{0, nullptr};
-    if (int rc = state_gate()) return OSTREL_FAIL_AS(fn_, rc);
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
-        int op = encID == 1 ? WJC_PKEY_ENC_V15 : encID == 5 ? WJC_PKEY_ENC_OAEP : 0;
-        if (!op) return OSTREL_FAIL_AS(fn_, QRT_CSP_UNKNOWN_ID);
-        WJ_OAEP_PARAM oaep{};
-        if (op == WJC_PKEY_ENC_OAEP)
-            if (int rc = oaep_of(param, oaep)) return rc == QRT_CSP_INVALID_INPUT ? rc : OSTREL_FAIL_AS(fn_, rc);
-        GenericPriv key(WJC_PKEY_PrivateKey_New());
-        if (!key) return OSTREL_FAIL_AS(fn_, QRT_CSP_MALLOC_FAILED);
-        if (int rc = WJC_PKEY_PrivateKey_FromBinary(key.get(), WJ_PKEY_RSA, privateKey->value, privateKey->length)) {
-            OSTREL_CORE_FAIL("WJC_PKEY_PrivateKey_FromBinary", rc);
-            return OSTREL_FAIL_AS(fn_, QRT_CSP_BAD_PRIVKEY);
-        }
-        unsigned room = WJ_BigInt_GetByteLength(WJC_PKEY_PrivateKey_GetRSA(key.get())->n) + 16;
-        if (int rc = QRT_CSP_BIN_Resize(out, room)) return rc;
-        int rc = WJC_PKEY_Decrypt(out->value, &room, in->value, in->length, op, &oaep, key.get());
-        if (rc) {
-            QRT_BIN_Reset(out);
-            OSTREL_CORE_FAIL("WJC_PKEY_Decrypt", rc);
-            return OSTREL_FAIL_AS(fn_, QRT_CSP_CRYPTO_FAILED);
-        }
-        out->length = room;
-        return 0;
-    });
+    return rsa_crypt<true>(__func__, out, in, privateKey, encID, param);
 }
 
 QRT_API int QRT_CSP_GenerateKeyPair(BIN *privateKey, BIN *publicKey, int pkeyID, ZQ_CSP_GenKeyPairParam *param) {

@@ -74,8 +74,39 @@ int verify_code(const char *core_fn, int rc, int mismatch) {
 // Failures that carry no trace: NULL or too short arguments.
 int traced(const char *fn, int rc) { return rc == 0 || rc == QRT_CSP_INVALID_INPUT ? rc : OSTREL_FAIL_AS(fn, rc); }
 
-int decode_or_fail(int id, KeySet &ks, const BIN *param, const BIN *pub, const BIN *priv) {
-    return decode_keys(id, ks, param, pub, priv);
+// The core's signature records with their constructors and DER forms (the EC records may share
+// the finite-field ones' type, so each family is its own descriptor).
+#define OSTREL_SIG_RECORD(Name, P)                               \
+    struct Name {                                                \
+        using type = P;                                          \
+        static P *make() { return P##_New(); }                   \
+        static void release(P *s) { P##_Free(s); }               \
+        static constexpr auto encode = P##_Encode;               \
+        static constexpr auto decode = P##_Decode;               \
+        static constexpr const char *encode_name = #P "_Encode"; \
+        static constexpr const char *decode_name = #P "_Decode"; \
+    }
+OSTREL_SIG_RECORD(DsaRecord, WJ_DSA_Signature);
+OSTREL_SIG_RECORD(EcdsaRecord, WJ_ECDSA_Signature);
+OSTREL_SIG_RECORD(KcdsaRecord, WJ_KCDSA_Signature);
+OSTREL_SIG_RECORD(EckcdsaRecord, WJ_ECKCDSA_Signature);
+#undef OSTREL_SIG_RECORD
+
+// Decodes the DER signature into a record and hands it to check; a signature that does not
+// decode is 6016 under fn's name.
+template <class R, class Check>
+int with_decoded(const char *fn, const BIN *sig, Check check) {
+    typename R::type *s = R::make();
+    if (!s) return OSTREL_FAIL_AS(fn, QRT_CSP_MALLOC_FAILED);
+    int rc = R::decode(s, sig->value, sig->length);
+    if (rc) {
+        OSTREL_CORE_FAIL(R::decode_name, rc);
+        rc = OSTREL_FAIL_AS(fn, QRT_CSP_BAD_SIGNATURE);
+    } else {
+        rc = check(s);
+    }
+    R::release(s);
+    return rc;
 }
 
 // ---- Verification branches ----
@@ -86,7 +117,7 @@ int QRT_CSP_RSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const Si
     if (si.family == kRsaPss)
         if (int rc = pss_of(param, pss)) return traced(__func__, rc);
     KeySet ks;
-    if (int rc = decode_or_fail(kRsa, ks, nullptr, pub, nullptr)) return traced(__func__, rc);
+    if (int rc = decode_keys(kRsa, ks, nullptr, pub, nullptr)) return traced(__func__, rc);
     int rc = si.family == kRsaPss
                  ? WJ_PKCS1_PSS_Verify(sig->value, sig->length, data->value, data->length, &pss, ks.pub->rsa)
                  : WJ_PKCS1_V15_Verify(sig->value, sig->length, si.hash, data->value, data->length, ks.pub->rsa);
@@ -98,42 +129,26 @@ int QRT_CSP_RSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const Si
 
 int QRT_CSP_DSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const ZQ_CSP_SignParam *param) {
     if (!param || !param->dsa.pkeyParam || data->length < 20) return QRT_CSP_INVALID_INPUT;
-    WJ_DSA_Signature *s = WJ_DSA_Signature_New();
-    if (!s) return OSTREL_FAIL(QRT_CSP_MALLOC_FAILED);
-    int rc = WJ_DSA_Signature_Decode(s, sig->value, sig->length);
-    if (rc) {
-        OSTREL_CORE_FAIL("WJ_DSA_Signature_Decode", rc);
-        rc = OSTREL_FAIL(QRT_CSP_BAD_SIGNATURE);
-    } else {
+    const char *const fn = __func__;
+    return with_decoded<DsaRecord>(fn, sig, [&](const WJ_DSA_Signature *s) {
         KeySet ks;
-        if ((rc = decode_or_fail(kDsa, ks, param->dsa.pkeyParam, pub, nullptr)) != 0) {
-            rc = traced(__func__, rc);
-        } else if ((rc = WJ_DSA_Verify(s, data->value, data->length, ks.pub->y, ks.params->dl)) != 0) {
-            rc = OSTREL_FAIL(verify_code("WJ_DSA_Verify", rc, WJ_ERR_DSA_VERIFY));
-        }
-    }
-    WJ_DSA_Signature_Free(s);
-    return rc;
+        if (int rc = decode_keys(kDsa, ks, param->dsa.pkeyParam, pub, nullptr)) return traced(fn, rc);
+        if (int rc = WJ_DSA_Verify(s, data->value, data->length, ks.pub->y, ks.params->dl))
+            return OSTREL_FAIL_AS(fn, verify_code("WJ_DSA_Verify", rc, WJ_ERR_DSA_VERIFY));
+        return 0;
+    });
 }
 
 int QRT_CSP_ECDSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const ZQ_CSP_SignParam *param) {
     if (!param || !param->ecdsa.pkeyParam || data->length < 20) return QRT_CSP_INVALID_INPUT;
-    WJ_ECDSA_Signature *s = WJ_ECDSA_Signature_New();
-    if (!s) return OSTREL_FAIL(QRT_CSP_MALLOC_FAILED);
-    int rc = WJ_ECDSA_Signature_Decode(s, sig->value, sig->length);
-    if (rc) {
-        OSTREL_CORE_FAIL("WJ_ECDSA_Signature_Decode", rc);
-        rc = OSTREL_FAIL(QRT_CSP_BAD_SIGNATURE);
-    } else {
+    const char *const fn = __func__;
+    return with_decoded<EcdsaRecord>(fn, sig, [&](const WJ_ECDSA_Signature *s) {
         KeySet ks;
-        if ((rc = decode_or_fail(kEcdsa, ks, param->ecdsa.pkeyParam, pub, nullptr)) != 0) {
-            rc = traced(__func__, rc);
-        } else if ((rc = WJ_ECDSA_Verify(s, data->value, data->length, ks.pub->q, ks.params->ec)) != 0) {
-            rc = OSTREL_FAIL(verify_code("WJ_ECDSA_Verify", rc, WJ_ERR_ECDSA_VERIFY));
-        }
-    }
-    WJ_ECDSA_Signature_Free(s);
-    return rc;
+        if (int rc = decode_keys(kEcdsa, ks, param->ecdsa.pkeyParam, pub, nullptr)) return traced(fn, rc);
+        if (int rc = WJ_ECDSA_Verify(s, data->value, data->length, ks.pub->q, ks.params->ec))
+            return OSTREL_FAIL_AS(fn, verify_code("WJ_ECDSA_Verify", rc, WJ_ERR_ECDSA_VERIFY));
+        return 0;
+    });
 }
 
 // Hash(z || message) for a Z given as bytes.
@@ -156,76 +171,71 @@ const BIN *precomputed(const ZQ_CSP_SignParam *param) {
 int QRT_CSP_KCDSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const SignId &si,
                          const ZQ_CSP_SignParam *param) {
     if (!param || !param->kcdsa.pkeyParam) return QRT_CSP_INVALID_INPUT;
+    const char *const fn = __func__;
     KeySet ks;
-    if (int rc = decode_or_fail(kKcdsa, ks, param->kcdsa.pkeyParam, pub, nullptr)) return traced(__func__, rc);
-    WJ_KCDSA_Signature *s = WJ_KCDSA_Signature_New();
-    if (!s) return OSTREL_FAIL(QRT_CSP_MALLOC_FAILED);
-    int rc = WJ_KCDSA_Signature_Decode(s, sig->value, sig->length);
-    if (rc) {
-        OSTREL_CORE_FAIL("WJ_KCDSA_Signature_Decode", rc);
-        WJ_KCDSA_Signature_Free(s);
-        return OSTREL_FAIL(QRT_CSP_BAD_SIGNATURE);
-    }
-    const WJ_BigInt *y = ks.pub->y;
-    unsigned char h[WJ_HASH_MAX_LENGTH];
-    unsigned hn = sizeof h;
-    // 1. The signer's z = y mod 2^l (or the hash the caller computed).
-    if (const BIN *given = precomputed(param)) {
-        rc = WJ_KCDSA_Verify(s, given->value, given->length, si.hash, y, ks.params->dl);
-    } else {
-        rc = WJ_KCDSA_Hash(h, &hn, data->value, data->length, si.hash, y);
-        if (!rc) rc = WJ_KCDSA_Verify(s, h, hn, si.hash, y, ks.params->dl);
-    }
-    // 2. and 3. Signers that took z as the low 512 bits of y in 64 bytes, or in their minimal
-    // length.
-    unsigned char z[64];
-    kcdsa_z64(y, z);
-    for (int form = 0; rc == WJ_ERR_KCDSA_VERIFY && form < 2; ++form) {
-        if (data->length == 0 || bigint_zero(y)) {
-            rc = WJ_ERR_BAD_ARGUMENT;
-            break;
+    if (int rc = decode_keys(kKcdsa, ks, param->kcdsa.pkeyParam, pub, nullptr)) return traced(fn, rc);
+    return with_decoded<KcdsaRecord>(fn, sig, [&](const WJ_KCDSA_Signature *s) {
+        const WJ_BigInt *y = ks.pub->y;
+        unsigned char h[WJ_HASH_MAX_LENGTH];
+        unsigned hn = sizeof h;
+        int rc;
+        // 1. The signer's z = y mod 2^l (or the hash the caller computed).
+        if (const BIN *given = precomputed(param)) {
+            rc = WJ_KCDSA_Verify(s, given->value, given->length, si.hash, y, ks.params->dl);
+        } else {
+            rc = WJ_KCDSA_Hash(h, &hn, data->value, data->length, si.hash, y);
+            if (!rc) rc = WJ_KCDSA_Verify(s, h, hn, si.hash, y, ks.params->dl);
         }
-        unsigned off = 0;
-        if (form == 1)
-            while (off < 63 && z[off] == 0) ++off;
-        hn = sizeof h;
-        rc = z_hash(si.hash, z + off, 64 - off, data, h, &hn);
-        if (!rc) rc = WJ_KCDSA_Verify(s, h, hn, si.hash, y, ks.params->dl);
-    }
-    WJ_KCDSA_Signature_Free(s);
-    if (rc) return OSTREL_FAIL(verify_code("WJ_KCDSA_Verify", rc, WJ_ERR_KCDSA_VERIFY));
-    return 0;
+        // 2. and 3. Signers that took z as the low 512 bits of y in 64 bytes, or in their minimal
+        // length.
+        unsigned char z[64];
+        kcdsa_z64(y, z);
+        for (int form = 0; rc == WJ_ERR_KCDSA_VERIFY && form < 2; ++form) {
+            if (data->length == 0 || bigint_zero(y)) {
+                rc = WJ_ERR_BAD_ARGUMENT;
+                break;
+            }
+            unsigned off = 0;
+            if (form == 1)
+                while (off < 63 && z[off] == 0) ++off;
+            hn = sizeof h;
+            rc = z_hash(si.hash, z + off, 64 - off, data, h, &hn);
+            if (!rc) rc = WJ_KCDSA_Verify(s, h, hn, si.hash, y, ks.params->dl);
+        }
+        return rc ? OSTREL_FAIL_AS(fn, verify_code("WJ_KCDSA_Verify", rc, WJ_ERR_KCDSA_VERIFY)) : 0;
+    });
 }
 
 int QRT_CSP_ECKCDSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const SignId &si,
                            const ZQ_CSP_SignParam *param) {
     if (!param || !param->eckcdsa.pkeyParam) return QRT_CSP_INVALID_INPUT;
+    const char *const fn = __func__;
     KeySet ks;
-    if (int rc = decode_or_fail(kEckcdsa, ks, param->eckcdsa.pkeyParam, pub, nullptr)) return traced(__func__, rc);
-    WJ_ECKCDSA_Signature *s = WJ_ECKCDSA_Signature_New();
-    if (!s) return OSTREL_FAIL(QRT_CSP_MALLOC_FAILED);
-    int rc = WJ_ECKCDSA_Signature_Decode(s, sig->value, sig->length);
-    if (rc) {
-        OSTREL_CORE_FAIL("WJ_ECKCDSA_Signature_Decode", rc);
-        WJ_ECKCDSA_Signature_Free(s);
-        return OSTREL_FAIL(QRT_CSP_BAD_SIGNATURE);
-    }
-    unsigned char h[WJ_HASH_MAX_LENGTH];
-    unsigned hn = sizeof h;
-    rc = WJ_ECKCDSA_Hash(h, &hn, data->value, data->length, si.hash, ks.params->ec, ks.pub->q);
-    if (!rc) rc = WJ_ECKCDSA_Verify(s, h, hn, si.hash, ks.pub->q, ks.params->ec);
-    WJ_ECKCDSA_Signature_Free(s);
-    if (rc) return OSTREL_FAIL(verify_code("WJ_ECKCDSA_Verify", rc, WJ_ERR_ECKCDSA_VERIFY));
-    return 0;
+    if (int rc = decode_keys(kEckcdsa, ks, param->eckcdsa.pkeyParam, pub, nullptr)) return traced(fn, rc);
+    return with_decoded<EckcdsaRecord>(fn, sig, [&](const WJ_ECKCDSA_Signature *s) {
+        unsigned char h[WJ_HASH_MAX_LENGTH];
+        unsigned hn = sizeof h;
+        int rc = WJ_ECKCDSA_Hash(h, &hn, data->value, data->length, si.hash, ks.params->ec, ks.pub->q);
+        if (!rc) rc = WJ_ECKCDSA_Verify(s, h, hn, si.hash, ks.pub->q, ks.params->ec);
+        return rc ? OSTREL_FAIL_AS(fn, verify_code("WJ_ECKCDSA_Verify", rc, WJ_ERR_ECKCDSA_VERIFY)) : 0;
+    });
 }
 
 // ---- Signing branches ----
 
-// Writes a core signature record's DER into out.
-template <class Sig>
-int encode_sig(BIN *out, const Sig *s, int (*enc)(unsigned char *, unsigned *, const Sig *), const char *core_fn) {
-    return output_of(
-        out, [&](unsigned char *o, unsigned *l) { return enc(o, l, s); }, core_fn);
+// Signs into a new record through sign and writes the record's DER into out.
+template <class R, class Sign>
+int sign_encoded(const char *fn, BIN *out, const char *core_fn, Sign sign) {
+    typename R::type *s = R::make();
+    if (!s) return OSTREL_FAIL_AS(fn, QRT_CSP_MALLOC_FAILED);
+    int rc = sign(s);
+    if (rc)
+        OSTREL_CORE_FAIL(core_fn, rc);
+    else
+        rc = output_of(
+            out, [&](unsigned char *o, unsigned *l) { return R::encode(o, l, s); }, R::encode_name);
+    R::release(s);
+    return rc ? OSTREL_FAIL_AS(fn, QRT_CSP_CRYPTO_FAILED) : 0;
 }
 
 int QRT_CSP_RSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const SignId &si, const ZQ_CSP_SignParam *param) {
@@ -233,7 +243,7 @@ int QRT_CSP_RSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const SignId &s
     if (si.family == kRsaPss)
         if (int rc = pss_of(param, pss)) return traced(__func__, rc);
     KeySet ks;
-    if (int rc = decode_or_fail(kRsa, ks, nullptr, nullptr, priv)) return traced(__func__, rc);
+    if (int rc = decode_keys(kRsa, ks, nullptr, nullptr, priv)) return traced(__func__, rc);
     unsigned room = WJ_BigInt_GetByteLength(ks.priv->rsa->n) + 5;
     if (int rc = QRT_CSP_BIN_Resize(sig, room)) return OSTREL_FAIL(rc);
     int rc = si.family == kRsaPss
@@ -251,37 +261,25 @@ int QRT_CSP_RSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const SignId &s
 int QRT_CSP_DSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const ZQ_CSP_SignParam *param) {
     if (!param || !param->dsa.pkeyParam || data->length < 20) return QRT_CSP_INVALID_INPUT;
     KeySet ks;
-    if (int rc = decode_or_fail(kDsa, ks, param->dsa.pkeyParam, nullptr, priv)) return traced(__func__, rc);
-    WJ_DSA_Signature *s = WJ_DSA_Signature_New();
-    if (!s) return OSTREL_FAIL(QRT_CSP_MALLOC_FAILED);
-    int rc = WJ_DSA_Sign(s, data->value, data->length, ks.priv->x, ks.params->dl);
-    if (rc)
-        OSTREL_CORE_FAIL("WJ_DSA_Sign", rc);
-    else
-        rc = encode_sig(sig, s, WJ_DSA_Signature_Encode, "WJ_DSA_Signature_Encode");
-    WJ_DSA_Signature_Free(s);
-    return rc ? OSTREL_FAIL(QRT_CSP_CRYPTO_FAILED) : 0;
+    if (int rc = decode_keys(kDsa, ks, param->dsa.pkeyParam, nullptr, priv)) return traced(__func__, rc);
+    return sign_encoded<DsaRecord>(__func__, sig, "WJ_DSA_Sign", [&](WJ_DSA_Signature *s) {
+        return WJ_DSA_Sign(s, data->value, data->length, ks.priv->x, ks.params->dl);
+    });
 }
 
 int QRT_CSP_ECDSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const ZQ_CSP_SignParam *param) {
     if (!param || !param->ecdsa.pkeyParam || data->length < 20) return QRT_CSP_INVALID_INPUT;
     KeySet ks;
-    if (int rc = decode_or_fail(kEcdsa, ks, param->ecdsa.pkeyParam, nullptr, priv)) return traced(__func__, rc);
-    WJ_ECDSA_Signature *s = WJ_ECDSA_Signature_New();
-    if (!s) return OSTREL_FAIL(QRT_CSP_MALLOC_FAILED);
-    int rc = WJ_ECDSA_Sign(s, data->value, data->length, ks.priv->x, ks.params->ec);
-    if (rc)
-        OSTREL_CORE_FAIL("WJ_ECDSA_Sign", rc);
-    else
-        rc = encode_sig(sig, s, WJ_ECDSA_Signature_Encode, "WJ_ECDSA_Signature_Encode");
-    WJ_ECDSA_Signature_Free(s);
-    return rc ? OSTREL_FAIL(QRT_CSP_CRYPTO_FAILED) : 0;
+    if (int rc = decode_keys(kEcdsa, ks, param->ecdsa.pkeyParam, nullptr, priv)) return traced(__func__, rc);
+    return sign_encoded<EcdsaRecord>(__func__, sig, "WJ_ECDSA_Sign", [&](WJ_ECDSA_Signature *s) {
+        return WJ_ECDSA_Sign(s, data->value, data->length, ks.priv->x, ks.params->ec);
+    });
 }
 
 int QRT_CSP_KCDSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const SignId &si, const ZQ_CSP_SignParam *param) {
     if (!param || !param->kcdsa.pkeyParam || !param->kcdsa.pubKey) return QRT_CSP_INVALID_INPUT;
     KeySet ks;
-    if (int rc = decode_or_fail(kKcdsa, ks, param->kcdsa.pkeyParam, param->kcdsa.pubKey, priv))
+    if (int rc = decode_keys(kKcdsa, ks, param->kcdsa.pkeyParam, param->kcdsa.pubKey, priv))
         return traced(__func__, rc);
     unsigned char h[WJ_HASH_MAX_LENGTH];
     unsigned hn = sizeof h;
@@ -294,21 +292,15 @@ int QRT_CSP_KCDSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const SignId 
         OSTREL_CORE_FAIL("WJ_KCDSA_Hash", rc);
         return OSTREL_FAIL(QRT_CSP_CRYPTO_FAILED);
     }
-    WJ_KCDSA_Signature *s = WJ_KCDSA_Signature_New();
-    if (!s) return OSTREL_FAIL(QRT_CSP_MALLOC_FAILED);
-    rc = WJ_KCDSA_Sign(s, hv, hn, si.hash, ks.priv->x, ks.params->dl);
-    if (rc)
-        OSTREL_CORE_FAIL("WJ_KCDSA_Sign", rc);
-    else
-        rc = encode_sig(sig, s, WJ_KCDSA_Signature_Encode, "WJ_KCDSA_Signature_Encode");
-    WJ_KCDSA_Signature_Free(s);
-    return rc ? OSTREL_FAIL(QRT_CSP_CRYPTO_FAILED) : 0;
+    return sign_encoded<KcdsaRecord>(__func__, sig, "WJ_KCDSA_Sign", [&](WJ_KCDSA_Signature *s) {
+        return WJ_KCDSA_Sign(s, hv, hn, si.hash, ks.priv->x, ks.params->dl);
+    });
 }
 
 int QRT_CSP_ECKCDSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const SignId &si, const ZQ_CSP_SignParam *param) {
     if (!param || !param->eckcdsa.pkeyParam || !param->eckcdsa.pubKey) return QRT_CSP_INVALID_INPUT;
     KeySet ks;
-    if (int rc = decode_or_fail(kEckcdsa, ks, param->eckcdsa.pkeyParam, param->eckcdsa.pubKey, priv))
+    if (int rc = decode_keys(kEckcdsa, ks, param->eckcdsa.pkeyParam, param->eckcdsa.pubKey, priv))
         return traced(__func__, rc);
     unsigned char h[WJ_HASH_MAX_LENGTH];
     unsigned hn = sizeof h;
@@ -317,15 +309,9 @@ int QRT_CSP_ECKCDSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const SignI
         OSTREL_CORE_FAIL("WJ_ECKCDSA_Hash", rc);
         return OSTREL_FAIL(QRT_CSP_CRYPTO_FAILED);
     }
-    WJ_ECKCDSA_Signature *s = WJ_ECKCDSA_Signature_New();
-    if (!s) return OSTREL_FAIL(QRT_CSP_MALLOC_FAILED);
-    rc = WJ_ECKCDSA_Sign(s, h, hn, si.hash, ks.priv->x, ks.params->ec);
-    if (rc)
-        OSTREL_CORE_FAIL("WJ_ECKCDSA_Sign", rc);
-    else
-        rc = encode_sig(sig, s, WJ_ECKCDSA_Signature_Encode, "WJ_ECKCDSA_Signature_Encode");
-    WJ_ECKCDSA_Signature_Free(s);
-    return rc ? OSTREL_FAIL(QRT_CSP_CRYPTO_FAILED) : 0;
+    return sign_encoded<EckcdsaRecord>(__func__, sig, "WJ_ECKCDSA_Sign", [&](WJ_ECKCDSA_Signature *s) {
+        return WJ_ECKCDSA_Sign(s, h, hn, si.hash, ks.priv->x, ks.params->ec);
+    });
 }
 
 int verify_dispatch(const BIN *sig, const BIN *data, const BIN *pub, const SignId &si, const ZQ_CSP_SignParam *p) {

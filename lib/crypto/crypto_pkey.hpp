@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "crypto_internal.h"
+#include "ostrel/owners.hpp"
 
 namespace ostrel::crypto {
 
@@ -45,24 +46,8 @@ using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyDel>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxDel>;
 using PointPtr = std::unique_ptr<EC_POINT, PointDel>;
 
-// An allocator that wipes what it releases, for buffers that hold key material.
-template <class T>
-struct WipeAlloc {
-    using value_type = T;
-    WipeAlloc() = default;
-    template <class U>
-    WipeAlloc(const WipeAlloc<U> &) {}
-    T *allocate(size_t n) { return static_cast<T *>(::operator new(n * sizeof(T))); }
-    void deallocate(T *p, size_t n) {
-        explicit_bzero(p, n * sizeof(T));
-        ::operator delete(p);
-    }
-    template <class U>
-    bool operator==(const WipeAlloc<U> &) const {
-        return true;
-    }
-};
-using SecBytes = std::vector<uint8_t, WipeAlloc<uint8_t>>;
+using ostrel::SecBytes;
+using ostrel::WipeAlloc;
 
 // The boundary of the public-key functions: what C++ throws becomes a code, and OpenSSL's error
 // queue is emptied after a failure so it does not grow in the caller's thread.

@@ -11,27 +11,11 @@
 #include <vector>
 
 #include "csp_internal.h"
+#include "ostrel/owners.hpp"
 
 namespace ostrel::csp {
 
-// A byte vector that wipes what it releases (key bytes, secrets).
-template <class T>
-struct WipeAlloc {
-    using value_type = T;
-    WipeAlloc() = default;
-    template <class U>
-    WipeAlloc(const WipeAlloc<U> &) {}
-    T *allocate(size_t n) { return static_cast<T *>(::operator new(n * sizeof(T))); }
-    void deallocate(T *p, size_t n) {
-        explicit_bzero(p, n * sizeof(T));
-        ::operator delete(p);
-    }
-    template <class U>
-    bool operator==(const WipeAlloc<U> &) const {
-        return true;
-    }
-};
-using SecBytes = std::vector<unsigned char, WipeAlloc<unsigned char>>;
+using ostrel::SecBytes;
 
 // Public-key algorithm identifiers of the provider.
 enum PkeyId { kRsa = 1, kDh = 2, kDsa = 3, kEcdsa = 5, kKcdsa = 11, kEckcdsa = 12 };

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "suite_io.h"
 
@@ -13,6 +15,25 @@ namespace ostrel {
 inline void wipe(void *p, size_t n) {
     if (p && n) explicit_bzero(p, n);
 }
+
+// An allocator that wipes what it releases, for buffers that hold key material and secrets.
+template <class T>
+struct WipeAlloc {
+    using value_type = T;
+    WipeAlloc() = default;
+    template <class U>
+    WipeAlloc(const WipeAlloc<U> &) {}
+    T *allocate(size_t n) { return static_cast<T *>(::operator new(n * sizeof(T))); }
+    void deallocate(T *p, size_t n) {
+        wipe(p, n * sizeof(T));
+        ::operator delete(p);
+    }
+    template <class U>
+    bool operator==(const WipeAlloc<U> &) const {
+        return true;
+    }
+};
+using SecBytes = std::vector<uint8_t, WipeAlloc<uint8_t>>;
 
 struct QrtFree {
     void operator()(void *p) const { QRT_free(p); }

@@ -8,13 +8,7 @@ namespace {
 
 constexpr const char *kVersion = "1.5.0.2";
 
-struct Reason {
-    int code;
-    const char *english;
-    const char *korean;  // written in UTF-8; the build turns these literals into EUC-KR bytes
-};
-
-constexpr Reason kReasons[] = {
+constexpr ostrel::PairedReason kReasons[] = {
     {72001, "Invalid Input value", "입력 값이 올바르지 않습니다."},
     {72002, "Fail to memory allocation", "메모리 할당에 실패했습니다."},
     {72003, "Fail to get hash value", "해시 값을 구하지 못했습니다."},
@@ -37,16 +31,14 @@ QRT_API const char *QRT_CAS_GetVersion(void) { return kVersion; }
 QRT_API const char *QRT_GetVersionCAS(void) { return kVersion; }
 
 QRT_API int QRT_CAS_CheckVersion(const char *required) {
-    return ostrel::check_version(kVersion, required,
-                                 {{QRT_IO_GetVersion, "1.5.1.0"}, {QRT_CSP_GetVersion, "1.5.0.11"},
-                                  {QRT_RAS_GetVersion, "1.5.0.4"}});
+    return ostrel::check_version(
+        kVersion, required,
+        {{QRT_IO_GetVersion, "1.5.1.0"}, {QRT_CSP_GetVersion, "1.5.0.11"}, {QRT_RAS_GetVersion, "1.5.0.4"}});
 }
 
 QRT_API const char *QRT_CAS_GetErrorReason(int code, int locale) {
-    if (locale == 0 || locale == 1)
-        for (const Reason &r : kReasons)
-            if (r.code == code) return locale == 1 ? r.english : r.korean;
-    return QRT_RAS_GetErrorReason(code, locale);
+    const char *r = ostrel::find_paired_reason(kReasons, code, locale);
+    return r ? r : QRT_RAS_GetErrorReason(code, locale);
 }
 QRT_API const char *QRT_GetErrReasonCAS(int code, int locale) { return QRT_CAS_GetErrorReason(code, locale); }
 

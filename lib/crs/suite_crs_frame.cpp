@@ -7,13 +7,7 @@ namespace {
 constexpr const char *kVersion = "1.5.0.0";
 constexpr const char *kUndefined = "UnDefined Error Reason";
 
-struct Reason {
-    int code;
-    const char *english;
-    const char *korean;  // written in UTF-8; the build turns these literals into EUC-KR bytes
-};
-
-constexpr Reason kReasons[] = {
+constexpr ostrel::PairedReason kReasons[] = {
     {-2, "Invalid input arguement", "입력 인자가 올바르지 않습니다."},
     {-3, "Fail to allocate memory", "메모리 할당에 실패했습니다."},
     {-4, "Invalid Service Code", "잘못된 서비스 코드입니다."},
@@ -33,10 +27,8 @@ QRT_API int QRT_CRS_CheckVersion(const char *required) {
 }
 
 QRT_API const char *QRT_CRS_GetErrorReason(int code, int locale) {
-    if (locale != 0 && locale != 1) return kUndefined;
-    for (const Reason &r : kReasons)
-        if (r.code == code) return locale == 1 ? r.english : r.korean;
-    return kUndefined;
+    const char *r = ostrel::find_paired_reason(kReasons, code, locale);
+    return r ? r : kUndefined;
 }
 QRT_API const char *QRT_GetErrReasonCRS(int code, int locale) { return QRT_CRS_GetErrorReason(code, locale); }
 

@@ -7,13 +7,7 @@ namespace {
 constexpr const char *kVersion = "1.5.0.4";
 constexpr const char *kUndefined = "UnDefined Error Reason";
 
-struct Reason {
-    int code;
-    const char *english;
-    const char *korean;  // written in UTF-8; the build turns these literals into EUC-KR bytes
-};
-
-constexpr Reason kReasons[] = {
+constexpr ostrel::PairedReason kReasons[] = {
     {71001, "msg len size is too long", "메시지 길이 필드가 너무 깁니다."},
     {71003, "rec num size is too long", "레코드 개수 필드가 너무 깁니다."},
     {71004, "rec len size is too long", "레코드 길이 필드가 너무 깁니다."},
@@ -112,10 +106,8 @@ QRT_API int QRT_RAS_CheckVersion(const char *required) {
 }
 
 QRT_API const char *QRT_RAS_GetErrorReason(int code, int locale) {
-    if (locale != 0 && locale != 1) return kUndefined;
-    for (const Reason &r : kReasons)
-        if (r.code == code) return locale == 1 ? r.english : r.korean;
-    return kUndefined;
+    const char *r = ostrel::find_paired_reason(kReasons, code, locale);
+    return r ? r : kUndefined;
 }
 QRT_API const char *QRT_GetErrReasonRAS(int code, int locale) { return QRT_RAS_GetErrorReason(code, locale); }
 

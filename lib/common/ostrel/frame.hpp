@@ -2,6 +2,7 @@
 // libraries it runs on, and error-text look-up with hand-over of foreign codes by range.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <initializer_list>
 
@@ -53,6 +54,23 @@ inline const char *reason_of(const ERR_MSG_DATA *english, const ERR_MSG_DATA *ko
         if (code >= d.low && code <= d.high) return d.reason(code, lang);
     const char *r = find_reason(lang == 1 ? english : korean, code);
     return r ? r : "";
+}
+
+// A reason table that keeps both languages on one row.
+struct PairedReason {
+    int code;
+    const char *english;
+    const char *korean;  // written in UTF-8 in the source; the build turns it into EUC-KR bytes
+};
+
+// English (lang 1) or Korean (lang 0) text of `code` in a paired table; NULL when the code or
+// language is not there.
+template <size_t N>
+inline const char *find_paired_reason(const PairedReason (&table)[N], int code, int lang) {
+    if (lang != 0 && lang != 1) return nullptr;
+    for (const PairedReason &r : table)
+        if (r.code == code) return lang == 1 ? r.english : r.korean;
+    return nullptr;
 }
 
 }  // namespace ostrel

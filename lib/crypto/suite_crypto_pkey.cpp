@@ -312,25 +312,20 @@ int do_sign(unsigned char *out, unsigned *out_len, int hashed, const unsigned ch
     if (!key || !out_len || (!data && len)) return WJ_ERR_BAD_ARGUMENT;
     Covered c;
     if (int rc = prepare(c, hashed, data, len, sign_alg, *key, given, pss)) return rc;
-    const SignInfo &si = c.si;
-    const int hash = c.hash;
-    const WJC_PKEY_PARAMETERS *params = c.params;
-    const uint8_t *h = c.h;
-    const unsigned hn = c.hn;
-    switch (si.family) {
+    switch (c.si.family) {
         case kRsaV15:
-            return rsa_v15_sign(out, out_len, hash, h, hn, key->rsa);
+            return rsa_v15_sign(out, out_len, c.hash, c.h, c.hn, key->rsa);
         case kRsaRaw:
             return rsa_v15_sign(out, out_len, -1, data, len, key->rsa);
         case kRsaPss:
-            return WJ_PKCS1_PSS_Sign(out, out_len, h, hn, pss, key->rsa);
+            return WJ_PKCS1_PSS_Sign(out, out_len, c.h, c.hn, pss, key->rsa);
         default:
             break;
     }
     WJ_KCDSA_Signature *sig = WJ_KCDSA_Signature_New();
     if (!sig) return WJ_ERR_MEMORY;
-    int rc = si.family == kKcdsa ? kcdsa_sign(sig, h, hn, hash, key->x, params->dl)
-                                 : eckcdsa_sign(sig, h, hn, hash, key->x, params->ec);
+    int rc = c.si.family == kKcdsa ? kcdsa_sign(sig, c.h, c.hn, c.hash, key->x, c.params->dl)
+                                   : eckcdsa_sign(sig, c.h, c.hn, c.hash, key->x, c.params->ec);
     if (rc == 0) rc = kcdsa_sig_encode(out, out_len, sig);
     WJ_KCDSA_Signature_Free(sig);
     return rc;
@@ -341,28 +336,23 @@ int do_verify(const unsigned char *sig, unsigned sig_len, int hashed, const unsi
     if (!key || !sig || (!data && len)) return WJ_ERR_BAD_ARGUMENT;
     Covered c;
     if (int rc = prepare(c, hashed, data, len, sign_alg, *key, given, pss)) return rc;
-    const SignInfo &si = c.si;
-    const int hash = c.hash;
-    const WJC_PKEY_PARAMETERS *params = c.params;
-    const uint8_t *h = c.h;
-    const unsigned hn = c.hn;
-    switch (si.family) {
+    switch (c.si.family) {
         case kRsaV15:
-            return rsa_v15_verify(sig, sig_len, hash, h, hn, key->rsa);
+            return rsa_v15_verify(sig, sig_len, c.hash, c.h, c.hn, key->rsa);
         case kRsaRaw:
             return rsa_v15_verify(sig, sig_len, -1, data, len, key->rsa);
         case kRsaPss:
-            return WJ_PKCS1_PSS_Verify(sig, sig_len, h, hn, pss, key->rsa);
+            return WJ_PKCS1_PSS_Verify(sig, sig_len, c.h, c.hn, pss, key->rsa);
         default:
             break;
     }
-    int fail = si.family == kKcdsa ? WJ_ERR_KCDSA_VERIFY : WJ_ERR_ECKCDSA_VERIFY;
+    int fail = c.si.family == kKcdsa ? WJ_ERR_KCDSA_VERIFY : WJ_ERR_ECKCDSA_VERIFY;
     WJ_KCDSA_Signature *s = WJ_KCDSA_Signature_New();
     if (!s) return WJ_ERR_MEMORY;
     int rc = kcdsa_sig_decode(s, sig, sig_len);
     if (rc == 0)
-        rc = si.family == kKcdsa ? kcdsa_verify(s, h, hn, hash, key->y, params->dl)
-                                 : eckcdsa_verify(s, h, hn, hash, key->q, params->ec);
+        rc = c.si.family == kKcdsa ? kcdsa_verify(s, c.h, c.hn, c.hash, key->y, c.params->dl)
+                                   : eckcdsa_verify(s, c.h, c.hn, c.hash, key->q, c.params->ec);
     else
         rc = fail;  // a malformed signature does not verify
     WJ_KCDSA_Signature_Free(s);

@@ -127,7 +127,7 @@ int QRT_CSP_RSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const Si
     return 0;
 }
 
-int QRT_CSP_DSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const ZQ_CSP_SignParam *param) {
+int QRT_CSP_DSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const SignId &, const ZQ_CSP_SignParam *param) {
     if (!param || !param->dsa.pkeyParam || data->length < 20) return QRT_CSP_INVALID_INPUT;
     const char *const fn = __func__;
     return with_decoded<DsaRecord>(fn, sig, [&](const WJ_DSA_Signature *s) {
@@ -139,7 +139,8 @@ int QRT_CSP_DSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const ZQ
     });
 }
 
-int QRT_CSP_ECDSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const ZQ_CSP_SignParam *param) {
+int QRT_CSP_ECDSA_Verify(const BIN *sig, const BIN *data, const BIN *pub, const SignId &,
+                         const ZQ_CSP_SignParam *param) {
     if (!param || !param->ecdsa.pkeyParam || data->length < 20) return QRT_CSP_INVALID_INPUT;
     const char *const fn = __func__;
     return with_decoded<EcdsaRecord>(fn, sig, [&](const WJ_ECDSA_Signature *s) {
@@ -258,7 +259,7 @@ int QRT_CSP_RSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const SignId &s
     return 0;
 }
 
-int QRT_CSP_DSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const ZQ_CSP_SignParam *param) {
+int QRT_CSP_DSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const SignId &, const ZQ_CSP_SignParam *param) {
     if (!param || !param->dsa.pkeyParam || data->length < 20) return QRT_CSP_INVALID_INPUT;
     KeySet ks;
     if (int rc = decode_keys(kDsa, ks, param->dsa.pkeyParam, nullptr, priv)) return traced(__func__, rc);
@@ -267,7 +268,7 @@ int QRT_CSP_DSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const ZQ_CSP_Si
     });
 }
 
-int QRT_CSP_ECDSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const ZQ_CSP_SignParam *param) {
+int QRT_CSP_ECDSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const SignId &, const ZQ_CSP_SignParam *param) {
     if (!param || !param->ecdsa.pkeyParam || data->length < 20) return QRT_CSP_INVALID_INPUT;
     KeySet ks;
     if (int rc = decode_keys(kEcdsa, ks, param->ecdsa.pkeyParam, nullptr, priv)) return traced(__func__, rc);
@@ -314,40 +315,33 @@ int QRT_CSP_ECKCDSA_Sign(BIN *sig, const BIN *data, const BIN *priv, const SignI
     });
 }
 
+// The branch of each family, under one signature so one table serves both directions.
+struct Branch {
+    Family family;
+    int (*verify)(const BIN *, const BIN *, const BIN *, const SignId &, const ZQ_CSP_SignParam *);
+    int (*sign)(BIN *, const BIN *, const BIN *, const SignId &, const ZQ_CSP_SignParam *);
+};
+
+constexpr Branch kBranches[] = {
+    {kRsaV15, QRT_CSP_RSA_Verify, QRT_CSP_RSA_Sign},       {kRsaPss, QRT_CSP_RSA_Verify, QRT_CSP_RSA_Sign},
+    {kDsaSig, QRT_CSP_DSA_Verify, QRT_CSP_DSA_Sign},       {kEcdsaSig, QRT_CSP_ECDSA_Verify, QRT_CSP_ECDSA_Sign},
+    {kKcdsaSig, QRT_CSP_KCDSA_Verify, QRT_CSP_KCDSA_Sign}, {kEckcdsaSig, QRT_CSP_ECKCDSA_Verify, QRT_CSP_ECKCDSA_Sign},
+};
+
+const Branch *branch_of(Family f) {
+    for (const Branch &b : kBranches)
+        if (b.family == f) return &b;
+    return nullptr;
+}
+
 int verify_dispatch(const BIN *sig, const BIN *data, const BIN *pub, const SignId &si, const ZQ_CSP_SignParam *p) {
-    switch (si.family) {
-        case kRsaV15:
-        case kRsaPss:
-            return QRT_CSP_RSA_Verify(sig, data, pub, si, p);
-        case kDsaSig:
-            return QRT_CSP_DSA_Verify(sig, data, pub, p);
-        case kEcdsaSig:
-            return QRT_CSP_ECDSA_Verify(sig, data, pub, p);
-        case kKcdsaSig:
-            return QRT_CSP_KCDSA_Verify(sig, data, pub, si, p);
-        case kEckcdsaSig:
-            return QRT_CSP_ECKCDSA_Verify(sig, data, pub, si, p);
-        default:
-            return QRT_CSP_UNKNOWN_ID;
-    }
+    const Branch *b = branch_of(si.family);
+    return b ? b->verify(sig, data, pub, si, p) : QRT_CSP_UNKNOWN_ID;
 }
 
 int sign_dispatch(BIN *sig, const BIN *data, const BIN *priv, const SignId &si, const ZQ_CSP_SignParam *p) {
-    switch (si.family) {
-        case kRsaV15:
-        case kRsaPss:
-            return QRT_CSP_RSA_Sign(sig, data, priv, si, p);
-        case kDsaSig:
-            return QRT_CSP_DSA_Sign(sig, data, priv, p);
-        case kEcdsaSig:
-            return QRT_CSP_ECDSA_Sign(sig, data, priv, p);
-        case kKcdsaSig:
-            return QRT_CSP_KCDSA_Sign(sig, data, priv, si, p);
-        case kEckcdsaSig:
-            return QRT_CSP_ECKCDSA_Sign(sig, data, priv, si, p);
-        default:
-            return QRT_CSP_UNKNOWN_ID;
-    }
+    const Branch *b = branch_of(si.family);
+    return b ? b->sign(sig, data, priv, si, p) : QRT_CSP_UNKNOWN_ID;
 }
 
 // The generic key and parameter objects of a message form.

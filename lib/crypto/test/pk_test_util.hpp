@@ -7,6 +7,7 @@
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,26 @@ inline WJ_RSA_PublicKey *rsa_public_of(const EVP_PKEY *k) {
     set_param(p->e, k, OSSL_PKEY_PARAM_RSA_E);
     return p;
 }
+
+// The core's hash number of a vector file's hash name; 0 when unknown.
+inline int hash_id(const std::string &name) {
+    static const std::map<std::string, int> ids = {{"SHA-1", WJ_HASH_SHA1},     {"HAS-160", WJ_HASH_HAS160},
+                                                   {"SHA-224", WJ_HASH_SHA224}, {"SHA-256", WJ_HASH_SHA256},
+                                                   {"SHA-384", WJ_HASH_SHA384}, {"SHA-512", WJ_HASH_SHA512}};
+    auto it = ids.find(name);
+    return it == ids.end() ? 0 : it->second;
+}
+
+// A big integer owned by the caller's scope.
+struct Big {
+    WJ_BigInt *v = WJ_BigInt_New(1);
+    Big() = default;
+    explicit Big(const std::string &h) { set_hex(v, h); }
+    Big(const Big &) = delete;
+    Big &operator=(const Big &) = delete;
+    ~Big() { WJ_BigInt_Free(v); }
+    operator WJ_BigInt *() const { return v; }
+};
 
 inline std::string vectors(const std::string &name) { return "../shared/vectors/" + name; }
 

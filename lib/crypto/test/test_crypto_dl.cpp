@@ -16,14 +16,6 @@ using ostrel::test::Block;
 
 namespace {
 
-int hash_id(const std::string &name) {
-    static const std::map<std::string, int> ids = {{"SHA-1", WJ_HASH_SHA1},     {"HAS-160", WJ_HASH_HAS160},
-                                                   {"SHA-224", WJ_HASH_SHA224}, {"SHA-256", WJ_HASH_SHA256},
-                                                   {"SHA-384", WJ_HASH_SHA384}, {"SHA-512", WJ_HASH_SHA512}};
-    auto it = ids.find(name);
-    return it == ids.end() ? 0 : it->second;
-}
-
 struct Params {
     WJ_KCDSA_Parameters *p = WJ_KCDSA_Parameters_New();
     ~Params() { WJ_KCDSA_Parameters_Free(p); }
@@ -42,15 +34,6 @@ Bytes kcdsa_hash(const Bytes &msg, int hash, const WJ_BigInt *y) {
         return WJ_KCDSA_Hash(o, l, msg.data(), (unsigned)msg.size(), hash, y);
     });
 }
-
-// A fresh BigInt owned by the caller's scope.
-struct Big {
-    WJ_BigInt *v = WJ_BigInt_New(1);
-    Big() = default;
-    explicit Big(const std::string &h) { set_hex(v, h); }
-    ~Big() { WJ_BigInt_Free(v); }
-    operator WJ_BigInt *() const { return v; }
-};
 
 }  // namespace
 

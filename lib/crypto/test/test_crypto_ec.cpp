@@ -33,14 +33,6 @@ int curve_id(const std::string &name) {
     return it == ids.end() ? 0 : it->second;
 }
 
-int hash_id(const std::string &name) {
-    static const std::map<std::string, int> ids = {{"SHA-1", WJ_HASH_SHA1},     {"HAS-160", WJ_HASH_HAS160},
-                                                   {"SHA-224", WJ_HASH_SHA224}, {"SHA-256", WJ_HASH_SHA256},
-                                                   {"SHA-384", WJ_HASH_SHA384}, {"SHA-512", WJ_HASH_SHA512}};
-    auto it = ids.find(name);
-    return it == ids.end() ? 0 : it->second;
-}
-
 struct Curve {
     WJ_EC_Parameters *p = WJ_ECKCDSA_Parameters_New();
     explicit Curve(int id) { EXPECT_EQ(WJ_ECKCDSA_Parameters_SetCurve(p, id), 0) << id; }
@@ -54,14 +46,6 @@ struct Point {
     Bytes bytes(int compressed = 0) const {
         return call_out([&](unsigned char *o, unsigned *l) { return WJ_EC_Point_Encode(o, l, v, compressed); });
     }
-};
-
-struct Big {
-    WJ_BigInt *v = WJ_BigInt_New(1);
-    Big() = default;
-    explicit Big(const std::string &h) { set_hex(v, h); }
-    ~Big() { WJ_BigInt_Free(v); }
-    operator WJ_BigInt *() const { return v; }
 };
 
 Bytes eckcdsa_hash(const Bytes &msg, int hash, const Curve &c, const Point &q) {

@@ -52,6 +52,7 @@ struct Field {
     uint32_t tag;
     uint32_t present;  // bit of the parent's bit_mask for OPTIONAL and DEFAULT fields
     int16_t dflt;      // index into kDefaults, -1 without a default
+    uint32_t kept;     // offset of the Any keeping the field's received encoding, 0 for none
     const char *name;
 };
 

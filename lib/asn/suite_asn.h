@@ -12,7 +12,21 @@
  * comes from the I/O core's allocator, so any library may release it.
  *
  * Results: 0 on success, otherwise an ASN code (1001-1030); QRT_ASN_GetErrorReason gives its
- * text and a failing PDU operation leaves the engine's records and its own in the trace.
+ * text and a failing PDU operation leaves the engine's records and its own in the trace. *
+ * Received bytes of signed parts: a signature is checked over the bytes that arrived, never over
+ * a re-encoding (which differs whenever the sender used BER). Decoding keeps, beside the decoded
+ * value, the complete encoding (identifier, length, contents) of these fields, as it stood in
+ * the input, in a member named <field>_encoded (an Any):
+ *   Certificate.tbsCertificate, TBSCertificate.issuer/.subject/.subjectPublicKeyInfo,
+ *   CertificateList.tbsCertList, TBSCertList.issuer, AttributeCertificate.acinfo,
+ *   BasicOCSPResponse.tbsResponseData, OCSPRequest.tbsRequest, CertificationRequest.
+ *   certificationRequestInfo, CertificationRequestInfo.subjectPKInfo, SignerInfo.signedAttrs and
+ *   SignerInfo_P7.authenticatedAttributes (these two start with their [0] tag: a signer hashes
+ *   them with the first octet read as 0x31, the SET OF tag).
+ * For example cert->tbsCertificate_encoded.value/.length are the bytes the issuer signed. The
+ * kept bytes belong to the tree (released by QRT_ASN_FreePDU, duplicated by QRT_ASN_CopyPDU);
+ * they are empty in a tree built by hand or in an absent OPTIONAL field, ignored by encoding and
+ * comparison, and not updated when a caller changes the tree: encoding always re-encodes.
  */
 #ifndef OSTREL_SUITE_ASN_H
 #define OSTREL_SUITE_ASN_H

@@ -87,6 +87,7 @@ class Decoder {
     bool time(const Tlv &t, bool general, GeneralizedTime &g);
     void apply_default(const Field &f, void *slot);
     bool check_default(const Field &f, const uint8_t *s, const uint8_t *e);
+    bool keep(const Field &f, uint8_t *base, const uint8_t *s, const uint8_t *e);
 
     ZQ_ASN_CTX *ctx_;
     bool der_;
@@ -116,6 +117,18 @@ bool Decoder::check_default(const Field &f, const uint8_t *s, const uint8_t *e) 
     const Default &d = kDefaults[f.dflt];
     if (static_cast<size_t>(e - s) == d.len && std::memcmp(s, d.der, d.len) == 0)
         return bad(s, "DEFAULT value present in DER");
+    return true;
+}
+
+// A field the schema marks keeps its encoding [s, e) as it arrived, for signatures over it.
+bool Decoder::keep(const Field &f, uint8_t *base, const uint8_t *s, const uint8_t *e) {
+    if (!f.kept) return true;
+    Any *a = reinterpret_cast<Any *>(base + f.kept);
+    size_t n = static_cast<size_t>(e - s);
+    a->value = static_cast<unsigned char *>(alloc(n));
+    if (!a->value) return oom(s);
+    std::memcpy(a->value, s, n);
+    a->length = static_cast<unsigned int>(n);
     return true;
 }
 
@@ -480,6 +493,7 @@ bool Decoder::sequence(const TypeDesc &d, const Tlv &t, const uint8_t *&next, vo
         const uint8_t *s = w.p;
         if (!field(f, w.p, w.end, base + f.offset)) return false;
         if ((f.flags & F_DEFAULT) && !check_default(f, s, w.p)) return false;
+        if (!keep(f, base, s, w.p)) return false;
     }
     if (!w.close(next, err)) return false;
     leave();
@@ -512,6 +526,7 @@ bool Decoder::set(const TypeDesc &d, const Tlv &t, const uint8_t *&next, void *o
         const uint8_t *s = w.p;
         if (!field(f, w.p, w.end, base + f.offset)) return false;
         if ((f.flags & F_DEFAULT) && !check_default(f, s, w.p)) return false;
+        if (!keep(f, base, s, w.p)) return false;
         seen |= uint64_t{1} << i;
     }
     for (unsigned i = 0; i < d.nfields; ++i) {

@@ -83,7 +83,15 @@ void free_value(ZQ_ASN_CTX *ctx, const TypeDesc &d, void *v) {
         case K_SEQ:
         case K_SET: {
             const Field *fs = fields_of(d);
-            for (unsigned i = 0; i < d.nfields; ++i) free_field(ctx, fs[i], static_cast<uint8_t *>(v) + fs[i].offset);
+            for (unsigned i = 0; i < d.nfields; ++i) {
+                free_field(ctx, fs[i], static_cast<uint8_t *>(v) + fs[i].offset);
+                if (fs[i].kept) {
+                    Any *a = reinterpret_cast<Any *>(static_cast<uint8_t *>(v) + fs[i].kept);
+                    ctx->freeFn(a->value);
+                    a->value = nullptr;
+                    a->length = 0;
+                }
+            }
             break;
         }
         case K_CHOICE: {
@@ -205,6 +213,10 @@ bool Copier::value(const TypeDesc &d, const void *s, void *o) {
                     continue;
                 }
                 ok = field(f, static_cast<const uint8_t *>(s) + f.offset, static_cast<uint8_t *>(o) + f.offset);
+                // a copy of a received tree is still verifiable over the bytes that arrived
+                if (ok && f.kept)
+                    ok = dup(*reinterpret_cast<Any *>(static_cast<uint8_t *>(o) + f.kept),
+                             *reinterpret_cast<const Any *>(static_cast<const uint8_t *>(s) + f.kept));
             }
             break;
         }

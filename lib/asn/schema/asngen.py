@@ -430,6 +430,7 @@ class DField:
         self.ptr = False
         self.member = None        # C member expression for offsetof
         self.ctype = None         # C type of the member
+        self.keep = False         # the parent keeps the field's received encoding
 
 
 class Compiler:
@@ -795,6 +796,19 @@ class Compiler:
                 self.named(m, t)
         return pdus
 
+    def mark_kept(self, kept):
+        """Flags the fields listed in kept.txt; every entry must name a SEQUENCE or SET field."""
+        left = set(kept)
+        for s in self.structs:
+            if s[0] != "struct" or s[2].kind not in ("K_SEQ", "K_SET"):
+                continue
+            for df in s[2].fields:
+                if (s[1], df.name) in left:
+                    df.keep = True
+                    left.discard((s[1], df.name))
+        if left:
+            raise SystemExit("kept.txt names unknown fields: %s" % ", ".join(sorted("%s.%s" % k for k in left)))
+
 
 def int_bytes(n):
     out = []
@@ -972,6 +986,9 @@ class Emitter:
                     else:
                         body.append("%s%s %s;\n" % (ind, df.ctype, df.name))
                         dep.add(df.ctype)
+                for df in d.fields:
+                    if df.keep:
+                        body.append("%sAny %s_encoded; /* as received; empty in a tree built by hand */\n" % (ind, df.name))
                 if d.kind == "K_CHOICE":
                     if not d.fields:
                         body.append("        char unused;\n")
@@ -1071,10 +1088,11 @@ class Emitter:
                     dflt = str(len(blobs))
                     blobs.append((blob, cval))
                 tag = tagval(df.tag[0], df.tag[1]) if df.tag else "0"
-                out.append("    {offsetof(%s, %s), %d, %s, %s, 0x%Xu, %s, \"%s\"},\n" % (
-                    owner, df.member, df.desc.index, "|".join(flags) or "0", tag, df.present, dflt, df.name))
+                kept = "offsetof(%s, %s_encoded)" % (owner, df.name) if df.keep else "0"
+                out.append("    {offsetof(%s, %s), %d, %s, %s, 0x%Xu, %s, %s, \"%s\"},\n" % (
+                    owner, df.member, df.desc.index, "|".join(flags) or "0", tag, df.present, dflt, kept, df.name))
                 fidx += 1
-        out.append("    {0, 0, 0, 0, 0, -1, \"\"},\n};\n\n")
+        out.append("    {0, 0, 0, 0, 0, -1, 0, \"\"},\n};\n\n")
         out.append("const Default kDefaults[] = {\n")
         for blob, cval in blobs:
             out.append("    {(const unsigned char *)\"%s\", %d, %s, %s},\n" % (
@@ -1260,9 +1278,16 @@ def sample_field(f, depth):
     return ident_bytes(cls, f.tag[1], bool(v[0] & 0x20)) + v[n:]
 
 
-def read_oids(path):
+def read_oids(paths):
+    """The shared registry first, then the project's own additions; a name appears once."""
     rows = []
     by_name = {}
+    for path in paths:
+        read_oid_file(path, rows, by_name)
+    return rows, by_name
+
+
+def read_oid_file(path, rows, by_name):
     with open(path) as fh:
         header = fh.readline().rstrip("\n").split("\t")
         for line in fh:
@@ -1276,7 +1301,18 @@ def read_oids(path):
                 raise SystemExit("oid %s listed twice" % name)
             by_name[name] = der
             rows.append((name, idx, der))
-    return rows, by_name
+
+
+def read_kept(path):
+    kept = set()
+    with open(path) as fh:
+        for line in fh:
+            line = line.split("#", 1)[0].split()
+            if line:
+                if len(line) != 2:
+                    raise SystemExit("%s: a line names a type and a field: %s" % (path, " ".join(line)))
+                kept.add((line[0], line[1]))
+    return kept
 
 
 def read_catalogue(path):
@@ -1326,7 +1362,7 @@ def write_if_changed(path, text):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--schema", required=True)
-    ap.add_argument("--oids", required=True)
+    ap.add_argument("--oids", required=True, action="append")
     ap.add_argument("--header", required=True)
     ap.add_argument("--tables", required=True)
     ap.add_argument("--oidsrc", required=True)
@@ -1342,6 +1378,7 @@ def main():
     catalogue = read_catalogue(os.path.join(a.schema, "catalogue.txt"))
     comp = Compiler(modules, by_name)
     pdus = comp.compile(catalogue)
+    comp.mark_kept(read_kept(os.path.join(a.schema, "kept.txt")))
     mark_pointers(comp)
     check_ambiguity(comp)
     em = Emitter(comp, pdus, catalogue)

@@ -449,11 +449,14 @@ QRT_API int WJ_PKCS1_V15_Verify(const unsigned char *signature, unsigned int sig
 #define WJ_MGF1_SHA384 4
 #define WJ_MGF1_SHA512 5
 
-/* PSS with hashAlg (any hash of the core that OpenSSL offers: not MD2 or HAS-160) and mgfAlg.
- * Signing uses a salt as long as the hash; verification accepts any salt length. */
+/* PSS with hashAlg (any hash of the core that OpenSSL offers: not MD2 or HAS-160), mgfAlg and
+ * saltLength: 0 signs with a salt as long as the hash and verifies any salt length; n > 0 signs
+ * with and demands exactly n bytes; WJ_PSS_SALT_EMPTY signs with and demands no salt. */
+#define WJ_PSS_SALT_EMPTY (-1)
 typedef struct _WJ_PSS_PARAM {
     int hashAlg;
     int mgfAlg;
+    int saltLength;
 } WJ_PSS_PARAM;
 QRT_API int WJ_PKCS1_PSS_Sign(unsigned char *out, unsigned int *outLength, const unsigned char *digest,
                               unsigned int digestLength, const WJ_PSS_PARAM *param, const WJ_RSA_PrivateKey *key);

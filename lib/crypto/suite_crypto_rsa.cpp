@@ -262,7 +262,15 @@ int pss_hashes(const WJ_PSS_PARAM *param, unsigned digest_len, const EVP_MD *&md
     md = md_of(param->hashAlg);
     mgf = mgf_md(param->mgfAlg, param->hashAlg);
     if (!md || !mgf) return WJ_ERR_UNKNOWN_ID;
+    if (param->saltLength < WJ_PSS_SALT_EMPTY) return WJ_ERR_BAD_ARGUMENT;
     return digest_len == static_cast<unsigned>(EVP_MD_get_size(md)) ? 0 : WJ_ERR_BAD_ARGUMENT;
+}
+
+// OpenSSL's salt length for a parameter set: the digest length or any (when verifying) for 0.
+int pss_salt(const WJ_PSS_PARAM *param, bool verify) {
+    if (param->saltLength > 0) return param->saltLength;
+    if (param->saltLength == WJ_PSS_SALT_EMPTY) return 0;
+    return verify ? RSA_PSS_SALTLEN_AUTO : RSA_PSS_SALTLEN_DIGEST;
 }
 
 bool pss_setup(EVP_PKEY_CTX *ctx, const EVP_MD *md, const EVP_MD *mgf, int salt_len) {
@@ -536,7 +544,7 @@ QRT_API int WJ_PKCS1_PSS_Sign(unsigned char *out, unsigned int *outLength, const
         PkeyCtxPtr ctx = op_ctx(pkey.get());
         if (!ctx) return WJ_ERR_MEMORY;
         size_t n = k;
-        if (EVP_PKEY_sign_init(ctx.get()) != 1 || !pss_setup(ctx.get(), md, mgf, RSA_PSS_SALTLEN_DIGEST))
+        if (EVP_PKEY_sign_init(ctx.get()) != 1 || !pss_setup(ctx.get(), md, mgf, pss_salt(param, false)))
             return WJ_ERR_INTERNAL;
         if (EVP_PKEY_sign(ctx.get(), out, &n, digest, digestLength) != 1) {
             ERR_clear_error();
@@ -563,7 +571,7 @@ QRT_API int WJ_PKCS1_PSS_Verify(const unsigned char *signature, unsigned int sig
         if (signatureLength == 0 || raw_input(signature, signatureLength, k, s)) return WJ_ERR_RSA_VERIFY;
         PkeyCtxPtr ctx = op_ctx(pkey.get());
         if (!ctx) return WJ_ERR_MEMORY;
-        if (EVP_PKEY_verify_init(ctx.get()) != 1 || !pss_setup(ctx.get(), md, mgf, RSA_PSS_SALTLEN_AUTO))
+        if (EVP_PKEY_verify_init(ctx.get()) != 1 || !pss_setup(ctx.get(), md, mgf, pss_salt(param, true)))
             return WJ_ERR_INTERNAL;
         if (EVP_PKEY_verify(ctx.get(), s.data(), k, digest, digestLength) != 1) {
             ERR_clear_error();

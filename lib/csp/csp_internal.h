@@ -32,6 +32,9 @@ inline bool ct_equal(const unsigned char *a, const unsigned char *b, unsigned n)
     return d == 0;
 }
 
+// The core's number of a public hash id; 0 when unknown.
+int core_hash(int hash_id);
+
 // The state gate of every operation: requests module state 3; nonzero is the code to return.
 // The core's refusal is recorded in the trace unless `trace` is false (the older forms).
 int state_gate(bool trace = true);

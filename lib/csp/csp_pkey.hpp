@@ -80,4 +80,9 @@ int output_of(BIN *out, const std::function<int(unsigned char *, unsigned *)> &w
 // Core hash number of a PSS/OAEP hashID (9 only with pss); 0 when unknown.
 int pss_hash(int hash_id, bool pss);
 
+// The digest-level signature branches by sign id, without the public functions' argument checks
+// and trace record: 6010 for an unknown id, otherwise what the branch returns (it traces).
+int verify_by_id(const BIN *sig, const BIN *data, const BIN *pub, int sign_id, const ZQ_CSP_SignParam *param);
+int sign_by_id(BIN *sig, const BIN *data, const BIN *priv, int sign_id, const ZQ_CSP_SignParam *param);
+
 }  // namespace ostrel::csp

@@ -305,6 +305,7 @@ QRT_API int QRT_RandomBin(int unused, int length, BIN *out);
 #define QRT_CSP_SIGN_RSA_SHA256 4
 #define QRT_CSP_SIGN_RSA_SHA384 5
 #define QRT_CSP_SIGN_RSA_SHA512 6
+#define QRT_CSP_SIGN_RSA_SHA224 7
 #define QRT_CSP_SIGN_RSA_RAW 9
 #define QRT_CSP_SIGN_RSA_HAS160 10
 #define QRT_CSP_SIGN_RSA_PSS 11 /* also 31..34; hash and MGF from rsa_pss */
@@ -317,6 +318,11 @@ QRT_API int QRT_RandomBin(int unused, int length, BIN *out);
 #define QRT_CSP_SIGN_KCDSA_SHA256 27
 #define QRT_CSP_SIGN_KCDSA_SHA384 28
 #define QRT_CSP_SIGN_KCDSA_SHA512 29
+#define QRT_CSP_SIGN_KCDSA_SHA224 26
+#define QRT_CSP_SIGN_ECKCDSA_SHA224 35
+#define QRT_CSP_SIGN_ECKCDSA_SHA256 36
+#define QRT_CSP_SIGN_ECKCDSA_SHA384 37
+#define QRT_CSP_SIGN_ECKCDSA_SHA512 38
 
 /* Public-key encryption identifiers. */
 #define QRT_CSP_PENC_RSA_V15 1
@@ -329,6 +335,8 @@ QRT_API int QRT_RandomBin(int unused, int length, BIN *out);
  * Signature parameters, by algorithm:
  *   rsa_pss   hashID: the hash numbering above (1, 2, 3, 6, 7, 8, 9); mgfID 1 MGF1 with that
  *             hash, 2..5 MGF1 with SHA-1, SHA-256, SHA-384, SHA-512.
+ *             saltLength: 0 signs with a salt as long as the hash and verifies any salt; n > 0
+ *             signs with and demands exactly n bytes; -1 signs with and demands no salt.
  *   dsa, ecdsa        pkeyParam: the domain parameters.
  *   kcdsa...          pkeyParam, pubKey (the signer's y, needed for signing), and hash: an
  *                     optional BIN with the KCDSA hash value H(z || message) already computed
@@ -339,6 +347,7 @@ typedef union _ZQ_CSP_SignParam {
     struct {
         int hashID;
         int mgfID;
+        int saltLength;
     } rsa_pss;
     struct {
         BIN *pkeyParam;
@@ -412,8 +421,8 @@ QRT_API int QRT_CSP_ComputeSignature(BIN *signature, const BIN *data, const BIN 
                                      ZQ_CSP_SignParam *param);
 
 /* Whole-message signatures over the generic key forms: RSA 1..6, 9 (data as it is), 10, 11,
- * 31..34; KCDSA 21, 22, 27, 28, 29; EC-KCDSA 23, 24 (param may give the domain parameters; the
- * key's own are used otherwise). DSA and ECDSA: 6010. */
+ * 31..34; KCDSA 21, 22, 26..29; EC-KCDSA 23, 24, 35..38 (param may give the domain parameters;
+ * the key's own are used otherwise). DSA, ECDSA and RSA with SHA-224 (7): 6010. */
 QRT_API int QRT_CSP_VerifyMsgSignature(const BIN *signature, const BIN *message, const BIN *publicKey, int signID,
                                        ZQ_CSP_SignParam *param);
 QRT_API int QRT_CSP_ComputeMsgSignature(BIN *signature, const BIN *message, const BIN *privateKey, int signID,
@@ -458,6 +467,60 @@ QRT_API WJ_BigInt *QRT_CSP_BigInt_New(unsigned int words);
 QRT_API void QRT_CSP_BigInt_Free(WJ_BigInt *a);
 QRT_API int QRT_CSP_BigInt_Realloc(WJ_BigInt *a, unsigned int words);
 QRT_API int QRT_CSP_BigInt_Reset(WJ_BigInt *a);
+
+/* ---- Signatures of X.509 objects ---------------------------------------------------------
+ *
+ * One table maps a signature AlgorithmIdentifier to the provider's algorithm and back: RSA
+ * PKCS#1 v1.5 with MD2, MD5, SHA-1, SHA-224/256/384/512 and HAS-160; RSASSA-PSS with its
+ * parameters (hash, MGF1 hash, salt length); DSA with SHA-1/224/256; ECDSA with
+ * SHA-1/224/256/384/512; KCDSA and EC-KCDSA with SHA-1, HAS-160 and SHA-224/256/384/512. The
+ * signatures of certificates, CRLs, trust lists, PKCS#7, OCSP, time stamps and requests are made
+ * and checked through it.
+ *
+ * An AlgorithmIdentifier is given by its parts, as a decoded tree holds them: the OBJECT
+ * IDENTIFIER's contents octets and the complete encoding of its parameters (NULL or empty when
+ * absent).
+ */
+typedef struct _ZQ_CSP_AlgID {
+    const unsigned char *oid;
+    unsigned int oidLength;
+    const BIN *params;
+} ZQ_CSP_AlgID;
+
+typedef struct _ZQ_CSP_SigAlg {
+    int signID;     /* QRT_CSP_SIGN_... of the digest-level functions */
+    int hashID;     /* QRT_CSP_HASH_... the signed bytes are hashed with */
+    int pkeyID;     /* QRT_CSP_PKEY_... of the signer's key (ECDSA keys serve EC-KCDSA too) */
+    int mgfHashID;  /* RSASSA-PSS: the MGF1 hash (0 when writing: the message hash); else 0 */
+    int saltLength; /* RSASSA-PSS: the salt length (0 when writing: the hash length); else 0 */
+} ZQ_CSP_SigAlg;
+
+/* The table's entry for an AlgorithmIdentifier, from its parts or from its DER. 6010 when it
+ * names no algorithm of the table, or its parameters are malformed or not supported (PSS with a
+ * trailer other than 1, a mask generation other than MGF1). */
+QRT_API int QRT_CSP_SigAlg_FromAlgID(ZQ_CSP_SigAlg *alg, const ZQ_CSP_AlgID *algID);
+QRT_API int QRT_CSP_SigAlg_Decode(ZQ_CSP_SigAlg *alg, const BIN *algorithmIdentifier);
+/* The DER AlgorithmIdentifier of alg (new memory: QRT_BIN_Reset): NULL parameters for RSA v1.5,
+ * none for DSA, ECDSA, KCDSA and EC-KCDSA, RSASSA-PSS-params for PSS. 6010 when no identifier of
+ * the table names alg. */
+QRT_API int QRT_CSP_SigAlg_Encode(BIN *algorithmIdentifier, const ZQ_CSP_SigAlg *alg);
+
+/* Checks signature (the octets of the signature BIT STRING) over signedBytes exactly as they
+ * arrived, under the key of subjectPublicKeyInfo (its DER), hashing first or handing over the
+ * message as the algorithm needs. inheritedParam: the issuer's domain parameters (DER), used when
+ * a DSA, KCDSA or EC key carries none; NULL otherwise. Returns 0 when the signature holds; 6012
+ * when it does not, or when the key's algorithm cannot have made it; 6010 an unknown algorithm;
+ * 6031 an unreadable key; 6032 missing or unreadable parameters; 6033 an unreadable signature;
+ * 6001 NULL arguments. A demanded PSS salt length is enforced; an RSASSA-PSS key with parameters
+ * accepts only its hash, its MGF1 hash and salts at least as long as its own. */
+QRT_API int QRT_CSP_VerifySignedData(const ZQ_CSP_AlgID *algID, const BIN *signedBytes, const BIN *signature,
+                                     const BIN *subjectPublicKeyInfo, const BIN *inheritedParam);
+/* Signs signedBytes with alg. privateKey in the digest-level forms (PKCS#1 RSAPrivateKey, a DER
+ * INTEGER for the others); pkeyParam the domain parameters (DSA, ECDSA, KCDSA, EC-KCDSA);
+ * publicKey the signer's public key (KCDSA and EC-KCDSA). signature: new memory (QRT_BIN_Reset),
+ * the octets of the signature BIT STRING. */
+QRT_API int QRT_CSP_SignData(BIN *signature, const BIN *signedBytes, const ZQ_CSP_SigAlg *alg, const BIN *privateKey,
+                             const BIN *pkeyParam, const BIN *publicKey);
 
 /* ---- Older RSA-only forms (PKCS#1 DER keys, PKCS#1 v1.5, no trace records) -----------------
  * Signature alg: 0 MD2, 1 MD5, 2 SHA-1, 4 SHA-256, 5 SHA-384, 6 SHA-512 (others 6010); the data

@@ -35,6 +35,11 @@ int copy_digest(BIN *out, const unsigned char *md, unsigned n) {
 
 }  // namespace
 
+int ostrel::csp::core_hash(int hash_id) {
+    const PublicHash *h = find_hash(hash_id);
+    return h ? h->core : 0;
+}
+
 extern "C" {
 
 QRT_API int QRT_CSP_HashInit(ZQ_CSP_CTX *ctx, int hashID) {

@@ -28,6 +28,7 @@ constexpr SignId kSignIds[] = {
     {4, kRsaV15, WJ_HASH_SHA256, 4},
     {5, kRsaV15, WJ_HASH_SHA384, 5},
     {6, kRsaV15, WJ_HASH_SHA512, 6},
+    {7, kRsaV15, WJ_HASH_SHA224, 0},
     {9, kRsaV15, -1, 9},
     {10, kRsaV15, WJ_HASH_HAS160, 10},
     {11, kRsaPss, 0, 11},
@@ -44,8 +45,13 @@ constexpr SignId kSignIds[] = {
     {27, kKcdsaSig, WJ_HASH_SHA256, WJC_SIGN_KCDSA_SHA256},
     {28, kKcdsaSig, WJ_HASH_SHA384, WJC_SIGN_KCDSA_SHA384},
     {29, kKcdsaSig, WJ_HASH_SHA512, WJC_SIGN_KCDSA_SHA512},
+    {26, kKcdsaSig, WJ_HASH_SHA224, WJC_SIGN_KCDSA_SHA224},
     {23, kEckcdsaSig, WJ_HASH_SHA1, WJC_SIGN_ECKCDSA_SHA1},
     {24, kEckcdsaSig, WJ_HASH_HAS160, WJC_SIGN_ECKCDSA_HAS160},
+    {35, kEckcdsaSig, WJ_HASH_SHA224, WJC_SIGN_ECKCDSA_SHA224},
+    {36, kEckcdsaSig, WJ_HASH_SHA256, WJC_SIGN_ECKCDSA_SHA256},
+    {37, kEckcdsaSig, WJ_HASH_SHA384, WJC_SIGN_ECKCDSA_SHA384},
+    {38, kEckcdsaSig, WJ_HASH_SHA512, WJC_SIGN_ECKCDSA_SHA512},
 };
 
 const SignId *find_sign(int id) {
@@ -61,7 +67,8 @@ int pss_of(const ZQ_CSP_SignParam *param, WJ_PSS_PARAM &out) {
     if (!param) return QRT_CSP_INVALID_INPUT;
     int hash = pss_hash(param->rsa_pss.hashID, true);
     if (!hash || param->rsa_pss.mgfID < 1 || param->rsa_pss.mgfID > 5) return QRT_CSP_UNKNOWN_ID;
-    out = WJ_PSS_PARAM{hash, param->rsa_pss.mgfID};
+    if (param->rsa_pss.saltLength < WJ_PSS_SALT_EMPTY) return QRT_CSP_INVALID_INPUT;
+    out = WJ_PSS_PARAM{hash, param->rsa_pss.mgfID, param->rsa_pss.saltLength};
     return 0;
 }
 
@@ -383,6 +390,20 @@ int msg_setup(const char *fn, const SignId &si, const ZQ_CSP_SignParam *param, i
 }
 
 }  // namespace
+
+namespace ostrel::csp {
+
+int verify_by_id(const BIN *sig, const BIN *data, const BIN *pub, int sign_id, const ZQ_CSP_SignParam *param) {
+    const SignId *si = find_sign(sign_id);
+    return si ? verify_dispatch(sig, data, pub, *si, param) : QRT_CSP_UNKNOWN_ID;
+}
+
+int sign_by_id(BIN *sig, const BIN *data, const BIN *priv, int sign_id, const ZQ_CSP_SignParam *param) {
+    const SignId *si = find_sign(sign_id);
+    return si ? sign_dispatch(sig, data, priv, *si, param) : QRT_CSP_UNKNOWN_ID;
+}
+
+}  // namespace ostrel::csp
 
 extern "C" {
 

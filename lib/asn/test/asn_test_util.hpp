@@ -17,11 +17,7 @@ namespace asn_test {
 
 using Bytes = std::vector<unsigned char>;
 
-inline std::string trace_text() {
-    std::string s;
-    for (auto &r : ostrel::test::trace_records()) s += r + "\n";
-    return s;
-}
+using ostrel::test::trace_text;
 
 inline Bytes base64(const std::string &text) {
     Bytes out;

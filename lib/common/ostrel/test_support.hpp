@@ -84,6 +84,13 @@ inline std::vector<std::string> trace_records() {
 }
 
 // Field `i` (0-based) of a trace record "pid:tid:func:code:reason:file:line".
+// The calling thread's trace records as one text, a record a line (for failure messages).
+inline std::string trace_text() {
+    std::string s;
+    for (auto &r : trace_records()) s += r + "\n";
+    return s;
+}
+
 inline std::string trace_field(const std::string &rec, int i) {
     size_t start = 0;
     for (int k = 0; k < i; ++k) {

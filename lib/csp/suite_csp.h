@@ -492,7 +492,7 @@ typedef struct _ZQ_CSP_SigAlg {
     int hashID;     /* QRT_CSP_HASH_... the signed bytes are hashed with */
     int pkeyID;     /* QRT_CSP_PKEY_... of the signer's key (ECDSA keys serve EC-KCDSA too) */
     int mgfHashID;  /* RSASSA-PSS: the MGF1 hash (0 when writing: the message hash); else 0 */
-    int saltLength; /* RSASSA-PSS: the salt length (0 when writing: the hash length); else 0 */
+    int saltLength; /* RSASSA-PSS: the salt length, -1 for none (0 when writing: the hash length) */
 } ZQ_CSP_SigAlg;
 
 /* The table's entry for an AlgorithmIdentifier, from its parts or from its DER. 6010 when it

@@ -119,7 +119,7 @@ bool read_pss_params(const AlgParts &a, ZQ_CSP_SigAlg &out) {
     if (present) {
         uint32_t salt = 0;
         if (der::read_small(f, salt, der::Profile::kBer) || !f.empty()) return false;
-        out.saltLength = static_cast<int>(salt);
+        out.saltLength = salt == 0 ? WJ_PSS_SALT_EMPTY : static_cast<int>(salt);
     }
     if (!read_explicit(seq, 3, f, present)) return false;
     if (present) {
@@ -191,7 +191,8 @@ bool pss_key_allows(const ZQ_CSP_SigAlg &alg, const Spki &k) {
     if (alg.signID != QRT_CSP_SIGN_RSA_PSS) return false;
     ZQ_CSP_SigAlg key{};
     if (!read_pss_params(k.params, key)) return false;
-    return key.hashID == alg.hashID && key.mgfHashID == alg.mgfHashID && alg.saltLength >= key.saltLength;
+    auto bytes = [](int salt) { return salt < 0 ? 0 : salt; };
+    return key.hashID == alg.hashID && key.mgfHashID == alg.mgfHashID && bytes(alg.saltLength) >= bytes(key.saltLength);
 }
 
 // MGF number of the provider's PSS parameters for an MGF1 hash.
@@ -221,7 +222,7 @@ int sign_param(const ZQ_CSP_SigAlg &alg, BIN *pkey_param, BIN *pub, ZQ_CSP_SignP
             if (alg.signID == QRT_CSP_SIGN_RSA_PSS) {
                 p.rsa_pss.hashID = alg.hashID;
                 p.rsa_pss.mgfID = mgf_id(alg.hashID, alg.mgfHashID);
-                p.rsa_pss.saltLength = alg.saltLength == 0 ? WJ_PSS_SALT_EMPTY : alg.saltLength;
+                p.rsa_pss.saltLength = alg.saltLength;
                 if (!p.rsa_pss.mgfID) return QRT_CSP_UNKNOWN_ID;
             }
             return 0;
@@ -313,7 +314,8 @@ int hash_length(int hash) {
 bool put_pss_params(Out &o, const ZQ_CSP_SigAlg &alg) {
     int mgf = alg.mgfHashID ? alg.mgfHashID : alg.hashID;
     int salt = alg.saltLength ? alg.saltLength : hash_length(alg.hashID);
-    if (salt <= 0 || !hash_row(alg.hashID) || !hash_row(mgf)) return false;
+    if (salt == WJ_PSS_SALT_EMPTY) salt = 0;
+    if (salt < 0 || !hash_row(alg.hashID) || !hash_row(mgf)) return false;
     Out seq;
     if (alg.hashID != QRT_CSP_HASH_SHA1) {
         Out h;
@@ -331,7 +333,11 @@ bool put_pss_params(Out &o, const ZQ_CSP_SigAlg &alg) {
         Out s, i;
         uint8_t v[5];
         size_t n = 0;
-        for (unsigned x = static_cast<unsigned>(salt); x; x >>= 8) v[n++] = static_cast<uint8_t>(x);
+        unsigned x = static_cast<unsigned>(salt);
+        do {
+            v[n++] = static_cast<uint8_t>(x);
+            x >>= 8;
+        } while (x);
         if (v[n - 1] & 0x80) v[n++] = 0;
         i.header(der::kInteger, n);
         while (n) i.b.push_back(v[--n]);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "asn_engine.hpp"
+#include "ostrel/tlv.hpp"
 
 namespace ostrel::asn {
 
@@ -41,63 +42,37 @@ constexpr bool is_universal_string(uint32_t tag) {
     return (tag >> 30) == 0 && (n == 3 || n == 4 || n == 7 || n == 12 || (n >= 18 && n <= 22) || (n >= 25 && n <= 30));
 }
 
+// A failure of the shared reader as an engine code, with its reason, at p.
+inline bool reader_fail(tlv::Result rc, const uint8_t *p, const char *what, Err &e) {
+    int code = rc == tlv::kShort ? QRT_ASN_E_MORE_INPUT : rc == tlv::kLimited ? QRT_ASN_E_LIMITED : QRT_ASN_E_DATA_ERROR;
+    return e.set(code, p, what);
+}
+
 // Identifier octets at p: tag and constructed bit; advances p.
 inline bool read_tag(const uint8_t *&p, const uint8_t *end, uint32_t &tag, bool &cons, Err &e) {
-    if (p >= end) return e.set(QRT_ASN_E_MORE_INPUT, p, "input ends before a tag");
-    const uint8_t *s = p;
-    uint8_t b = *p++;
-    cons = (b & 0x20) != 0;
-    uint32_t num = b & 0x1Fu;
-    if (num == 0x1F) {
-        num = 0;
-        for (int k = 0;; ++k) {
-            if (p >= end) return e.set(QRT_ASN_E_MORE_INPUT, s, "input ends inside a tag");
-            uint8_t c = *p++;
-            if (k == 0 && c == 0x80) return e.set(QRT_ASN_E_DATA_ERROR, s, "tag number not in its shortest form");
-            if (k >= 3) return e.set(QRT_ASN_E_LIMITED, s, "tag number too large");
-            num = (num << 7) | (c & 0x7Fu);
-            if (!(c & 0x80)) break;
-        }
-        if (num < 31) return e.set(QRT_ASN_E_DATA_ERROR, s, "tag number not in its shortest form");
-    }
-    tag = ASN_TAG(b >> 6, num);
+    Reader r(p, static_cast<size_t>(end - p));
+    tlv::Header h;
+    if (tlv::Result rc = tlv::read_identifier(r, h)) return reader_fail(rc, p, h.what, e);
+    tag = ASN_TAG(h.cls, h.number);
+    cons = h.cons;
+    p = r.data();
     return true;
 }
 
 // Identifier and length of the element at p. For a definite length the contents must fit
 // before `end`; an indefinite length is allowed only for constructed elements and not in DER.
-inline bool read_header(const uint8_t *p, const uint8_t *end, bool der, Tlv &t, Err &e) {
+inline bool read_header(const uint8_t *p, const uint8_t *end, bool der_only, Tlv &t, Err &e) {
     t.start = p;
-    if (!read_tag(p, end, t.tag, t.cons, e)) return false;
-    if (p >= end) return e.set(QRT_ASN_E_MORE_INPUT, t.start, "input ends before a length");
-    uint8_t b = *p++;
-    t.minimal = true;
-    t.indef = false;
-    size_t len;
-    if (b < 0x80) {
-        len = b;
-    } else if (b == 0x80) {
-        if (!t.cons) return e.set(QRT_ASN_E_DATA_ERROR, t.start, "indefinite length on a primitive element");
-        if (der) return e.set(QRT_ASN_E_DATA_ERROR, t.start, "indefinite length in DER");
-        t.indef = true;
-        t.content = p;
-        t.end = end;
-        return true;
-    } else if (b == 0xFF) {
-        return e.set(QRT_ASN_E_DATA_ERROR, t.start, "reserved length octet");
-    } else {
-        unsigned n = b & 0x7Fu;
-        if (n > 4) return e.set(QRT_ASN_E_LIMITED, t.start, "length field longer than four octets");
-        if (static_cast<size_t>(end - p) < n) return e.set(QRT_ASN_E_MORE_INPUT, t.start, "input ends inside a length");
-        len = 0;
-        for (unsigned k = 0; k < n; ++k) len = (len << 8) | p[k];
-        if (p[0] == 0 || len < 0x80) t.minimal = false;
-        p += n;
-        if (der && !t.minimal) return e.set(QRT_ASN_E_DATA_ERROR, t.start, "length not in its shortest form");
-    }
-    if (static_cast<size_t>(end - p) < len) return e.set(QRT_ASN_E_MORE_INPUT, t.start, "input ends inside the contents");
-    t.content = p;
-    t.end = p + len;
+    Reader r(p, static_cast<size_t>(end - p));
+    tlv::Header h;
+    if (tlv::Result rc = tlv::read_header(r, der_only ? tlv::Profile::kDer : tlv::Profile::kBer, h))
+        return reader_fail(rc, p, h.what, e);
+    t.tag = ASN_TAG(h.cls, h.number);
+    t.cons = h.cons;
+    t.indef = h.indefinite;
+    t.minimal = h.minimal;
+    t.content = r.data();
+    t.end = h.indefinite ? end : r.data() + h.length;
     return true;
 }
 

@@ -1,5 +1,5 @@
-// Strict DER for the key, parameter and signature forms of the core: a reader of single TLVs
-// over the bounded Reader and a writer that appends them. Definite minimal lengths only; a
+// Strict DER for the key, parameter and signature forms of the core: the shared reader's DER
+// profile with the core's codes, and a writer that appends TLVs. Definite minimal lengths only; a
 // length that runs past the input is WJ_ERR_SHORT_INPUT, anything else malformed WJ_ERR_BAD_DER.
 #pragma once
 
@@ -7,61 +7,46 @@
 #include <vector>
 
 #include "crypto_pkey.hpp"
+#include "ostrel/tlv.hpp"
 #include "ostrel/reader.hpp"
 
 namespace ostrel::crypto::der {
 
-enum Tag : uint8_t {
-    kInteger = 0x02,
-    kBitString = 0x03,
-    kOctetString = 0x04,
-    kNull = 0x05,
-    kOid = 0x06,
-    kSequence = 0x30,
-};
+using ostrel::tlv::kBitString;
+using ostrel::tlv::kInteger;
+using ostrel::tlv::kNull;
+using ostrel::tlv::kOctetString;
+using ostrel::tlv::kOid;
+using ostrel::tlv::kSequence;
 
 // The longest content these forms carry (an 8192-bit modulus is 1025 bytes).
 constexpr size_t kMaxContent = 1 << 16;
 
-inline bool next_is(const Reader &r, uint8_t tag) {
-    uint8_t t = 0;
-    return r.peek(t) && t == tag;
+inline bool next_is(const Reader &r, uint8_t tag) { return ostrel::tlv::next_is(r, tag); }
+
+// The core's code of a failure of the shared reader.
+inline int code_of(ostrel::tlv::Result rc) {
+    return rc == ostrel::tlv::kOk ? 0 : rc == ostrel::tlv::kShort ? WJ_ERR_SHORT_INPUT : WJ_ERR_BAD_DER;
 }
 
 // tag, length, content: the content is split off into `content`.
 inline int read_tlv(Reader &r, uint8_t want, Reader &content) {
-    uint8_t tag = 0, l0 = 0;
-    if (!r.u8(tag)) return WJ_ERR_SHORT_INPUT;
-    if (tag != want) return WJ_ERR_BAD_DER;
-    if (!r.u8(l0)) return WJ_ERR_SHORT_INPUT;
-    size_t len = l0;
-    if (l0 & 0x80) {
-        unsigned k = l0 & 0x7fu;
-        if (k == 0 || k > 3) return WJ_ERR_BAD_DER;  // indefinite, or longer than any form here
-        len = 0;
-        for (unsigned i = 0; i < k; ++i) {
-            uint8_t b = 0;
-            if (!r.u8(b)) return WJ_ERR_SHORT_INPUT;
-            if (i == 0 && b == 0) return WJ_ERR_BAD_DER;  // not minimal
-            len = len << 8 | b;
-        }
-        if (len < 0x80) return WJ_ERR_BAD_DER;
-    }
-    if (len > kMaxContent) return WJ_ERR_BAD_DER;
-    if (!r.sub(len, content)) return WJ_ERR_SHORT_INPUT;
+    Reader q = r, c;
+    if (int rc = code_of(ostrel::tlv::read_tlv(q, want, c))) return rc;
+    if (c.remaining() > kMaxContent) return WJ_ERR_BAD_DER;
+    r = q;
+    content = c;
     return 0;
 }
 
 // A non-negative INTEGER; `mag` receives its magnitude without the sign byte (one 0 byte for
 // zero). Negative and non-minimal encodings are WJ_ERR_BAD_DER.
 inline int read_unsigned(Reader &r, Reader &mag) {
-    Reader c;
-    if (int rc = read_tlv(r, kInteger, c)) return rc;
-    const uint8_t *p = c.data();
-    size_t n = c.remaining();
-    if (n == 0 || (p[0] & 0x80)) return WJ_ERR_BAD_DER;
-    if (n > 1 && p[0] == 0 && !(p[1] & 0x80)) return WJ_ERR_BAD_DER;
-    mag = (n > 1 && p[0] == 0) ? Reader(p + 1, n - 1) : c;
+    Reader q = r, m;
+    if (int rc = code_of(ostrel::tlv::read_unsigned(q, m))) return rc;
+    if (m.remaining() > kMaxContent) return WJ_ERR_BAD_DER;
+    r = q;
+    mag = m;
     return 0;
 }
 
@@ -79,13 +64,8 @@ inline int read_unsigned(Reader &r, BIGNUM *out) {
 
 // A small non-negative INTEGER (at most 31 bits).
 inline int read_small(Reader &r, long &out) {
-    Reader mag;
-    if (int rc = read_unsigned(r, mag)) return rc;
-    if (mag.remaining() > 4) return WJ_ERR_BAD_DER;
-    unsigned long v = 0;
-    uint8_t b = 0;
-    while (mag.u8(b)) v = v << 8 | b;
-    if (v > 0x7fffffffUL) return WJ_ERR_BAD_DER;
+    uint32_t v = 0;
+    if (int rc = code_of(ostrel::tlv::read_small(r, v))) return rc;
     out = static_cast<long>(v);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "crypto_der.hpp"
 #include "crypto_pkey.hpp"
 #include "ostrel/owners.hpp"
 #include "ostrel/reader.hpp"
@@ -415,26 +416,12 @@ QRT_API int WJ_BigInt_DerEncode(unsigned char *out, unsigned int *outLength, con
 QRT_API int WJ_BigInt_DerDecode(WJ_BigInt *a, const unsigned char *in, unsigned int inLength) {
     if (!a || !in) return WJ_ERR_BAD_ARGUMENT;
     return guarded([&] {
-        Reader r(in, inLength);
-        uint8_t tag = 0, l0 = 0;
-        if (!r.u8(tag) || !r.u8(l0)) return WJ_ERR_SHORT_INPUT;
-        if (tag != 0x02) return WJ_ERR_BAD_DER;
-        size_t len = l0;
-        if (l0 & 0x80) {
-            unsigned k = l0 & 0x7f;
-            if (k == 0 || k > 4) return WJ_ERR_BAD_DER;
-            len = 0;
-            for (unsigned i = 0; i < k; ++i) {
-                uint8_t b = 0;
-                if (!r.u8(b)) return WJ_ERR_SHORT_INPUT;
-                len = len << 8 | b;
-            }
-            if (len < 0x80) return WJ_ERR_BAD_DER;  // not minimal
-        }
-        if (len == 0) return WJ_ERR_BAD_DER;
-        if (len > r.remaining()) return WJ_ERR_SHORT_INPUT;
-        if (len != r.remaining()) return WJ_ERR_BAD_DER;
-        const uint8_t *p = r.data();
+        // INTEGER in DER, filling the input exactly
+        Reader r(in, inLength), c;
+        if (int rc = crypto::der::code_of(ostrel::tlv::read_tlv(r, ostrel::tlv::kInteger, c))) return rc;
+        if (c.empty() || !r.empty()) return WJ_ERR_BAD_DER;
+        size_t len = c.remaining();
+        const uint8_t *p = c.data();
         if (len > 1 && ((p[0] == 0 && !(p[1] & 0x80)) || (p[0] == 0xff && (p[1] & 0x80)))) return WJ_ERR_BAD_DER;
         if (!(p[0] & 0x80)) return set_magnitude(a, p, len);
         std::vector<uint8_t> m(p, p + len);  // negative: magnitude = two's complement

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "csp_pkey.hpp"
+#include "ostrel/tlv.hpp"
 #include "ostrel/guard.hpp"
 #include "ostrel/owners.hpp"
 #include "ostrel/reader.hpp"
@@ -763,20 +764,10 @@ QRT_API int QRT_CSP_SecretKey_FromCStr(WJ_SECRET_KEY *key, int cipherID, const B
 // core's to judge, with a malformed inside always -80.
 static int outer_sequence(const BIN *in) {
     Reader r(in->value, in->length);
-    uint8_t tag = 0, l0 = 0;
-    if (!r.u8(tag) || tag != 0x30 || !r.u8(l0)) return WJ_ERR_SHORT_INPUT;
-    size_t len = l0;
-    if (l0 & 0x80) {
-        unsigned k = l0 & 0x7fu;
-        if (k == 0 || k > 4) return WJ_ERR_SHORT_INPUT;
-        len = 0;
-        for (unsigned i = 0; i < k; ++i) {
-            uint8_t b = 0;
-            if (!r.u8(b)) return WJ_ERR_SHORT_INPUT;
-            len = len << 8 | b;
-        }
-    }
-    return len > r.remaining() ? WJ_ERR_SHORT_INPUT : 0;
+    tlv::Header h;
+    if (!tlv::next_is(r, tlv::kSequence) || tlv::read_header(r, tlv::Profile::kBer, h) || h.indefinite)
+        return WJ_ERR_SHORT_INPUT;
+    return 0;
 }
 
 QRT_API int QRT_CSP_PKCS1_PrivateKey_Decode(WJ_RSA_PrivateKey *key, const BIN *in) {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "csp_pkey.hpp"
-#include "ostrel/der.hpp"
+#include "ostrel/tlv.hpp"
 #include "ostrel/guard.hpp"
 
 using namespace ostrel;
@@ -44,7 +44,7 @@ struct HashAlgRow {
 constexpr int kPkeyRsaPss = QRT_CSP_PKEY_RSAPSS;
 constexpr int kPssDefaultSalt = 20;  // RFC 4055: saltLength DEFAULT 20
 
-bool same_oid(const Reader &r, const OidBytes &o) { return der::equals(r, o.p, o.n); }
+bool same_oid(const Reader &r, const OidBytes &o) { return tlv::equals(r, o.p, o.n); }
 
 template <class Row, size_t N>
 const Row *find_oid(const Row (&rows)[N], const Reader &oid) {
@@ -64,16 +64,16 @@ struct AlgParts {
 
 bool read_algid(Reader &r, AlgParts &a) {
     Reader seq;
-    if (der::read_tlv(r, der::kSequence, seq, der::Profile::kBer)) return false;
-    if (der::read_tlv(seq, der::kOid, a.oid, der::Profile::kBer) || a.oid.empty()) return false;
+    if (tlv::read_tlv(r, tlv::kSequence, seq, tlv::Profile::kBer)) return false;
+    if (tlv::read_tlv(seq, tlv::kOid, a.oid, tlv::Profile::kBer) || a.oid.empty()) return false;
     a.has_params = !seq.empty();
-    if (a.has_params && der::read_any(seq, a.params_tag, a.params_content, &a.params, der::Profile::kBer)) return false;
+    if (a.has_params && tlv::read_any(seq, a.params_tag, a.params_content, &a.params, tlv::Profile::kBer)) return false;
     return seq.empty();
 }
 
 // Parameters that are absent or NULL.
 bool absent_or_null(const AlgParts &a) {
-    return !a.has_params || (a.params_tag == der::kNull && a.params_content.empty());
+    return !a.has_params || (a.params_tag == tlv::kNull && a.params_content.empty());
 }
 
 // HashAlgorithm: one of the table's hashes, parameters absent or NULL (RFC 4055 accepts both).
@@ -88,9 +88,9 @@ bool read_hash_alg(Reader &r, int &hash) {
 
 // An explicitly tagged field [n] that may be absent: its contents, or false with `present` unset.
 bool read_explicit(Reader &r, uint8_t n, Reader &inner, bool &present) {
-    present = der::next_is(r, static_cast<uint8_t>(0xA0 | n));
+    present = tlv::next_is(r, static_cast<uint8_t>(0xA0 | n));
     if (!present) return true;
-    return der::read_tlv(r, static_cast<uint8_t>(0xA0 | n), inner, der::Profile::kBer) == der::kOk;
+    return tlv::read_tlv(r, static_cast<uint8_t>(0xA0 | n), inner, tlv::Profile::kBer) == tlv::kOk;
 }
 
 // RSASSA-PSS-params ::= SEQUENCE {
@@ -99,7 +99,7 @@ bool read_explicit(Reader &r, uint8_t n, Reader &inner, bool &present) {
 //     saltLength       [2] INTEGER          DEFAULT 20,
 //     trailerField     [3] TrailerField     DEFAULT trailerFieldBC }
 bool read_pss_params(const AlgParts &a, ZQ_CSP_SigAlg &out) {
-    if (!a.has_params || a.params_tag != der::kSequence) return false;
+    if (!a.has_params || a.params_tag != tlv::kSequence) return false;
     Reader seq = a.params_content, f;
     bool present = false;
     out.hashID = QRT_CSP_HASH_SHA1;
@@ -118,13 +118,13 @@ bool read_pss_params(const AlgParts &a, ZQ_CSP_SigAlg &out) {
     if (!read_explicit(seq, 2, f, present)) return false;
     if (present) {
         uint32_t salt = 0;
-        if (der::read_small(f, salt, der::Profile::kBer) || !f.empty()) return false;
+        if (tlv::read_small(f, salt, tlv::Profile::kBer) || !f.empty()) return false;
         out.saltLength = salt == 0 ? WJ_PSS_SALT_EMPTY : static_cast<int>(salt);
     }
     if (!read_explicit(seq, 3, f, present)) return false;
     if (present) {
         uint32_t trailer = 0;
-        if (der::read_small(f, trailer, der::Profile::kBer) || !f.empty() || trailer != 1) return false;
+        if (tlv::read_small(f, trailer, tlv::Profile::kBer) || !f.empty() || trailer != 1) return false;
     }
     return seq.empty();
 }
@@ -145,7 +145,7 @@ int sig_alg_of(const ZQ_CSP_AlgID *id, ZQ_CSP_SigAlg &out) {
         if (!id->params->value) return QRT_CSP_INVALID_INPUT;
         Reader r(id->params->value, id->params->length);
         params.has_params = true;
-        if (der::read_any(r, params.params_tag, params.params_content, &params.params, der::Profile::kBer) ||
+        if (tlv::read_any(r, params.params_tag, params.params_content, &params.params, tlv::Profile::kBer) ||
             !r.empty())
             return QRT_CSP_UNKNOWN_ID;
     }
@@ -161,9 +161,9 @@ struct Spki {
 
 int read_spki(const BIN *in, Spki &k) {
     Reader r(in->value, in->length), seq, bits;
-    if (der::read_tlv(r, der::kSequence, seq, der::Profile::kBer) || !r.empty()) return QRT_CSP_BAD_PUBKEY;
+    if (tlv::read_tlv(r, tlv::kSequence, seq, tlv::Profile::kBer) || !r.empty()) return QRT_CSP_BAD_PUBKEY;
     if (!read_algid(seq, k.params)) return QRT_CSP_BAD_PUBKEY;
-    if (der::read_tlv(seq, der::kBitString, bits, der::Profile::kBer) || !seq.empty()) return QRT_CSP_BAD_PUBKEY;
+    if (tlv::read_tlv(seq, tlv::kBitString, bits, tlv::Profile::kBer) || !seq.empty()) return QRT_CSP_BAD_PUBKEY;
     uint8_t unused = 0;
     if (!bits.u8(unused) || unused != 0 || bits.empty()) return QRT_CSP_BAD_PUBKEY;
     k.key = bits;
@@ -187,7 +187,7 @@ bool key_fits(const ZQ_CSP_SigAlg &alg, const Spki &k) {
 // with its hash and mask generation and a salt at least as long as its own.
 bool pss_key_allows(const ZQ_CSP_SigAlg &alg, const Spki &k) {
     if (k.alg->params != kKeyParamsPss || !k.params.has_params) return true;
-    if (k.params.params_tag == der::kNull && k.params.params_content.empty()) return true;
+    if (k.params.params_tag == tlv::kNull && k.params.params_content.empty()) return true;
     if (alg.signID != QRT_CSP_SIGN_RSA_PSS) return false;
     ZQ_CSP_SigAlg key{};
     if (!read_pss_params(k.params, key)) return false;
@@ -282,10 +282,10 @@ struct Out {
         b.insert(b.end(), inner.b.begin(), inner.b.end());
     }
     void oid(const OidBytes &o) {
-        header(der::kOid, o.n);
+        header(tlv::kOid, o.n);
         b.insert(b.end(), o.p, o.p + o.n);
     }
-    void null() { header(der::kNull, 0); }
+    void null() { header(tlv::kNull, 0); }
 };
 
 const HashAlgRow *hash_row(int hash) {
@@ -301,7 +301,7 @@ bool put_hash_alg(Out &o, int hash) {
     Out a;
     a.oid(h->oid);
     a.null();
-    o.tlv(der::kSequence, a);
+    o.tlv(tlv::kSequence, a);
     return true;
 }
 
@@ -326,7 +326,7 @@ bool put_pss_params(Out &o, const ZQ_CSP_SigAlg &alg) {
         Out m, inner;
         inner.oid(kMgf1);
         put_hash_alg(inner, mgf);
-        m.tlv(der::kSequence, inner);
+        m.tlv(tlv::kSequence, inner);
         seq.tlv(0xA1, m);
     }
     if (salt != kPssDefaultSalt) {
@@ -339,12 +339,12 @@ bool put_pss_params(Out &o, const ZQ_CSP_SigAlg &alg) {
             x >>= 8;
         } while (x);
         if (v[n - 1] & 0x80) v[n++] = 0;
-        i.header(der::kInteger, n);
+        i.header(tlv::kInteger, n);
         while (n) i.b.push_back(v[--n]);
         s.b = i.b;
         seq.tlv(0xA2, s);
     }
-    o.tlv(der::kSequence, seq);
+    o.tlv(tlv::kSequence, seq);
     return true;
 }
 
@@ -390,7 +390,7 @@ QRT_API int QRT_CSP_SigAlg_Encode(BIN *algorithmIdentifier, const ZQ_CSP_SigAlg 
         inner.oid(row->oid);
         if (row->params == kParamsNull) inner.null();
         if (row->params == kParamsPss && !put_pss_params(inner, *alg)) return OSTREL_FAIL_AS(fn_, QRT_CSP_UNKNOWN_ID);
-        o.tlv(der::kSequence, inner);
+        o.tlv(tlv::kSequence, inner);
         return set_bin(algorithmIdentifier, o.b.data(), static_cast<unsigned>(o.b.size()));
     });
 }

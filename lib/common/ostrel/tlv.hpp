@@ -10,7 +10,7 @@
 
 #include "ostrel/reader.hpp"
 
-namespace ostrel::der {
+namespace ostrel::tlv {
 
 enum class Profile : uint8_t { kDer, kBer };
 
@@ -41,20 +41,18 @@ struct Header {
     const char *what = "";  // the reason of a failure
 };
 
-// Identifier and length octets. On success r stands at the contents; a definite length must
-// fit in what remains. On failure r is unchanged and h.what names the fault.
-[[nodiscard]] inline Result read_header(Reader &r, Profile p, Header &h) {
+// Identifier octets: class, constructed bit and tag number (high tag numbers in their shortest
+// form, at most three continuation octets). On success r stands at the length octets.
+[[nodiscard]] inline Result read_identifier(Reader &r, Header &h) {
     auto fail = [&h](Result rc, const char *what) {
         h.what = what;
         return rc;
     };
     Reader q = r;
     uint8_t b = 0;
-    h.what = "";
     if (!q.u8(b)) return fail(kShort, "input ends before a tag");
     h.cls = static_cast<uint8_t>(b >> 6);
     h.cons = (b & 0x20) != 0;
-    h.minimal = true;
     uint32_t num = b & 0x1Fu;
     if (num == 0x1F) {
         num = 0;
@@ -69,6 +67,21 @@ struct Header {
         if (num < 31) return fail(kMalformed, "tag number not in its shortest form");
     }
     h.number = num;
+    r = q;
+    return kOk;
+}
+
+// Identifier and length octets. On success r stands at the contents; a definite length must
+// fit in what remains. On failure r is unchanged and h.what names the fault.
+[[nodiscard]] inline Result read_header(Reader &r, Profile p, Header &h) {
+    auto fail = [&h](Result rc, const char *what) {
+        h.what = what;
+        return rc;
+    };
+    Reader q = r;
+    h.what = "";
+    h.minimal = true;
+    if (Result rc = read_identifier(q, h)) return rc;
     uint8_t l0 = 0;
     if (!q.u8(l0)) return fail(kShort, "input ends before a length");
     h.indefinite = false;
@@ -84,14 +97,11 @@ struct Header {
         unsigned n = l0 & 0x7Fu;
         if (n > 4) return fail(kLimited, "length field longer than four octets");
         if (q.remaining() < n) return fail(kShort, "input ends inside a length");
+        const uint8_t *lp = q.data();
         len = 0;
-        uint8_t first = q.data()[0];
-        for (unsigned k = 0; k < n; ++k) {
-            uint8_t c = 0;
-            (void)q.u8(c);
-            len = (len << 8) | c;
-        }
-        if (first == 0 || len < 0x80) {
+        for (unsigned k = 0; k < n; ++k) len = (len << 8) | lp[k];
+        (void)q.skip(n);
+        if (lp[0] == 0 || len < 0x80) {
             h.minimal = false;
             if (p == Profile::kDer) return fail(kMalformed, "length not in its shortest form");
         }
@@ -175,4 +185,4 @@ inline bool equals(const Reader &r, const uint8_t *bytes, size_t n) {
     return true;
 }
 
-}  // namespace ostrel::der
+}  // namespace ostrel::tlv

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "asn_test_util.hpp"
+#include "ostrel/asn_tree.hpp"
 #include "suite_csp.h"
 
 namespace {
@@ -26,24 +27,18 @@ BIN view(const Bytes &b) { return BIN{static_cast<unsigned>(b.size()), const_cas
 Bytes bytes_of(const Any &a) { return Bytes(a.value, a.value + a.length); }
 Bytes bytes_of(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
-// A decoded tree released at scope exit.
+// A tree decoded from DER, with the decoder's code.
 template <class T, int Pdu>
-struct Tree {
-    T *t = nullptr;
+struct Decoded : ostrel::AsnTree<T> {
     int rc;
-    explicit Tree(const Bytes &der) {
+    explicit Decoded(const Bytes &der) : ostrel::AsnTree<T>(Pdu) {
         BIN in = view(der);
-        void *v = nullptr;
-        rc = QRT_ASN_DecodePDU(&v, &in, Pdu);
-        t = static_cast<T *>(v);
+        rc = this->decode(&in);
     }
-    ~Tree() {
-        if (t) QRT_ASN_FreePDU(t, Pdu);
-    }
-    T *operator->() const { return t; }
+    T *t() const { return this->get(); }
 };
-using Cert = Tree<Certificate, Certificate_PDU>;
-using Crl = Tree<CertificateList, CertificateList_PDU>;
+using Cert = Decoded<Certificate, Certificate_PDU>;
+using Crl = Decoded<CertificateList, CertificateList_PDU>;
 
 // The parameters of a public key's algorithm (complete encoding), empty when absent or NULL.
 Bytes key_params(const Certificate *c) {
@@ -120,20 +115,70 @@ TEST_F(X509Signatures, OpensslCertificatesOfEachAlgorithm) {
         Bytes der = file(out);
         Cert cert(der);
         ASSERT_EQ(cert.rc, 0) << trace_text();
-        Bytes spki = spki_of(cert.t);
-        EXPECT_EQ(check_cert(cert.t, spki), 0) << trace_text();
+        Bytes spki = spki_of(cert.t());
+        EXPECT_EQ(check_cert(cert.t(), spki), 0) << trace_text();
         // the kept bytes are the TBS as it stands in the file
         const Any &tbs = cert->tbsCertificate_encoded;
         ASSERT_GT(tbs.length, 100u);
         EXPECT_EQ(Bytes(tbs.value, tbs.value + tbs.length), Bytes(der.begin() + 4, der.begin() + 4 + tbs.length));
         tbs.value[tbs.length - 1] ^= 1;
-        EXPECT_EQ(check_cert(cert.t, spki), QRT_CSP_INVALID_SIGNATURE);
+        EXPECT_EQ(check_cert(cert.t(), spki), QRT_CSP_INVALID_SIGNATURE);
         tbs.value[tbs.length - 1] ^= 1;
         cert->signature.value[10] ^= 0x10;
-        int flipped = check_cert(cert.t, spki);
+        int flipped = check_cert(cert.t(), spki);
         EXPECT_TRUE(flipped == QRT_CSP_INVALID_SIGNATURE || flipped == QRT_CSP_BAD_SIGNATURE) << flipped;
         trace_text();
     }
+}
+
+// What an openssl CA makes: its CRL verifies under the CA's key, a request under its own key, an
+// OCSP response under the responder's key, each over the kept signed part.
+TEST_F(X509Signatures, OpensslCrlRequestAndOcspResponse) {
+    std::string script =
+        "set -e; cd " + dir.path() +
+        "\n"
+        "exec 2>>log.txt\n"
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ca.key -out ca.pem -days 30 "
+        "-subj /CN=CA -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign\n"
+        "openssl x509 -in ca.pem -outform DER -out ca.der\n"
+        "openssl req -new -newkey rsa:2048 -nodes -keyout leaf.key -out leaf.csr -subj /CN=leaf -sha384\n"
+        "openssl req -in leaf.csr -outform DER -out leaf.csr.der\n"
+        "mkdir -p db; : > db/index.txt; echo 1000 > db/serial; echo 1000 > db/crlnumber\n"
+        "printf '[ca]\\ndefault_ca = c\\n[c]\\ndir = .\\ndatabase = db/index.txt\\nserial = db/serial\\n"
+        "crlnumber = db/crlnumber\\nnew_certs_dir = db\\ncertificate = ca.pem\\nprivate_key = ca.key\\n"
+        "default_md = sha256\\ndefault_days = 10\\ndefault_crl_days = 5\\npolicy = p\\nunique_subject = no\\n"
+        "[p]\\ncommonName = supplied\\n' > ca.cnf\n"
+        "openssl ca -batch -config ca.cnf -in leaf.csr -out leaf.pem\n"
+        "openssl ca -config ca.cnf -revoke leaf.pem -crl_reason keyCompromise\n"
+        "openssl ca -config ca.cnf -gencrl -out ca.crl\n"
+        "openssl crl -in ca.crl -outform DER -out ca.crl.der\n"
+        "openssl ocsp -issuer ca.pem -cert leaf.pem -reqout ocsp.req\n"
+        "openssl ocsp -index db/index.txt -rsigner ca.pem -rkey ca.key -CA ca.pem -reqin ocsp.req "
+        "-respout ocsp.resp -ndays 1\n";
+    ASSERT_EQ(run(script), 0) << read_file(p("log.txt"));
+    Cert ca(file("ca.der"));
+    ASSERT_EQ(ca.rc, 0);
+    Bytes ca_key = spki_of(ca.t());
+
+    Crl crl(file("ca.crl.der"));
+    ASSERT_EQ(crl.rc, 0);
+    EXPECT_EQ(check(crl->signatureAlgorithm, crl->tbsCertList_encoded, crl->signature, ca_key), 0) << trace_text();
+
+    Decoded<CertificationRequest, CertificationRequest_PDU> csr(file("leaf.csr.der"));
+    ASSERT_EQ(csr.rc, 0);
+    Bytes own = bytes_of(csr->certificationRequestInfo.subjectPKInfo_encoded);
+    EXPECT_EQ(check(csr->signatureAlgorithm, csr->certificationRequestInfo_encoded, csr->signature, own), 0)
+        << trace_text();
+
+    Decoded<OCSPResponse, OCSPResponse_PDU> resp(file("ocsp.resp"));
+    ASSERT_EQ(resp.rc, 0);
+    const BIN &inner = resp->responseBytes.response;
+    Decoded<BasicOCSPResponse, BasicOCSPResponse_PDU> basic(Bytes(inner.value, inner.value + inner.length));
+    ASSERT_EQ(basic.rc, 0);
+    EXPECT_EQ(check(basic->signatureAlgorithm, basic->tbsResponseData_encoded, basic->signature, ca_key), 0)
+        << trace_text();
+    // the CRL does not verify under the leaf's key
+    EXPECT_EQ(check(crl->signatureAlgorithm, crl->tbsCertList_encoded, crl->signature, own), QRT_CSP_INVALID_SIGNATURE);
 }
 
 // Every root of the system store verifies under its own key.
@@ -144,7 +189,7 @@ TEST_F(X509Signatures, SystemRootsVerifyUnderTheirOwnKeys) {
     for (const auto &[name, der] : roots) {
         Cert c(der);
         ASSERT_EQ(c.rc, 0) << name;
-        EXPECT_EQ(check_cert(c.t, spki_of(c.t)), 0) << name << "\n" << trace_text();
+        EXPECT_EQ(check_cert(c.t(), spki_of(c.t())), 0) << name << "\n" << trace_text();
         ++algs[ostrel::test::to_hex(c->signatureAlgorithm.algorithm.value, c->signatureAlgorithm.algorithm.length)];
     }
     EXPECT_GE(algs.size(), 3u);  // RSA with SHA-1 and SHA-2, ECDSA at least
@@ -165,11 +210,12 @@ TEST_F(X509Signatures, PkitsCertificatesAndCrls) {
     }
     // domain parameters of a key: its own, else its issuer's
     std::function<Bytes(size_t, int)> params_of = [&](size_t i, int depth) -> Bytes {
-        Bytes own = key_params(certs[i]->t);
+        Bytes own = key_params(certs[i]->t());
         if (!own.empty() || depth > 8) return own;
         auto range = by_subject.equal_range(bytes_of((*certs[i])->tbsCertificate.issuer_encoded));
         for (auto it = range.first; it != range.second; ++it)
-            if (it->second != i && !key_params(certs[it->second]->t).empty()) return key_params(certs[it->second]->t);
+            if (it->second != i && !key_params(certs[it->second]->t()).empty())
+                return key_params(certs[it->second]->t());
         for (auto it = range.first; it != range.second; ++it)
             if (it->second != i) return params_of(it->second, depth + 1);
         return {};
@@ -185,16 +231,16 @@ TEST_F(X509Signatures, PkitsCertificatesAndCrls) {
     };
     std::set<std::string> failed;
     for (size_t i = 0; i < certs.size(); ++i) {
-        const Certificate *c = certs[i]->t;
+        const Certificate *c = certs[i]->t();
         bool ok = verified(bytes_of(c->tbsCertificate.issuer_encoded),
-                           [&](size_t j) { return check_cert(c, spki_of(certs[j]->t), params_of(j, 0)); });
+                           [&](size_t j) { return check_cert(c, spki_of(certs[j]->t()), params_of(j, 0)); });
         if (!ok) failed.insert(cert_files[i].first);
     }
     for (const auto &[name, der] : crl_files) {
         Crl crl(der);
         ASSERT_EQ(crl.rc, 0) << name;
         bool ok = verified(bytes_of(crl->tbsCertList.issuer_encoded), [&](size_t j) {
-            return check(crl->signatureAlgorithm, crl->tbsCertList_encoded, crl->signature, spki_of(certs[j]->t),
+            return check(crl->signatureAlgorithm, crl->tbsCertList_encoded, crl->signature, spki_of(certs[j]->t()),
                          params_of(j, 0));
         });
         if (!ok) failed.insert(name);
@@ -244,20 +290,20 @@ TEST_F(X509Signatures, BerSignedPartVerifiesOverTheReceivedBytes) {
     Cert c(cert);
     ASSERT_EQ(c.rc, 0) << trace_text();
     EXPECT_EQ(bytes_of(c->tbsCertificate_encoded), ber_tbs);
-    EXPECT_EQ(check_cert(c.t, spki_of(c.t)), 0) << trace_text();
+    EXPECT_EQ(check_cert(c.t(), spki_of(c.t())), 0) << trace_text();
     // the tree re-encodes to DER: the openssl TBS again, which the signature does not cover
     BIN out{0, nullptr};
-    ASSERT_EQ(QRT_ASN_EncodePDU(&out, c.t, TBSCertificate_PDU), 0);
+    ASSERT_EQ(QRT_ASN_EncodePDU(&out, c.t(), TBSCertificate_PDU), 0);
     Bytes reencoded(out.value, out.value + out.length);
     QRT_BIN_Reset(&out);
     EXPECT_EQ(reencoded, tbs);
     BIN r = view(reencoded);
     BitString s = c->signature;
-    EXPECT_EQ(check(c->signatureAlgorithm, r, s, spki_of(c.t)), QRT_CSP_INVALID_SIGNATURE);
+    EXPECT_EQ(check(c->signatureAlgorithm, r, s, spki_of(c.t())), QRT_CSP_INVALID_SIGNATURE);
     // a copy keeps the received bytes; openssl agrees the edited certificate verifies
     void *copy = nullptr;
-    ASSERT_EQ(QRT_ASN_CopyPDU(&copy, c.t, Certificate_PDU), 0);
-    EXPECT_EQ(check_cert(static_cast<Certificate *>(copy), spki_of(c.t)), 0);
+    ASSERT_EQ(QRT_ASN_CopyPDU(&copy, c.t(), Certificate_PDU), 0);
+    EXPECT_EQ(check_cert(static_cast<Certificate *>(copy), spki_of(c.t())), 0);
     QRT_ASN_FreePDU(copy, Certificate_PDU);
 }
 
@@ -282,7 +328,7 @@ TEST_F(X509Signatures, PssSaltLengthFixedByTheParameters) {
                   0);
         Bytes sig = file("s.bin");
         BitString bs{static_cast<unsigned>(sig.size() * 8), sig.data()};
-        EXPECT_EQ(check(c->signatureAlgorithm, c->tbsCertificate_encoded, bs, spki_of(c.t)),
+        EXPECT_EQ(check(c->signatureAlgorithm, c->tbsCertificate_encoded, bs, spki_of(c.t())),
                   salt == 32 ? 0 : QRT_CSP_INVALID_SIGNATURE);
     }
     trace_text();

@@ -187,6 +187,14 @@ TEST(CryptoBigInt, DerDecodeRejectsMalformedInput) {
         Bytes der = from_hex(c.der);
         EXPECT_EQ(WJ_BigInt_DerDecode(a, der.data(), static_cast<unsigned>(der.size())), c.want) << c.der;
     }
+    // A 132-byte value: its minimal two-octet length reads, a padded three-octet one does not
+    // (it would not encode back to the same bytes).
+    Bytes value(132, 0x5a);
+    Bytes minimal = from_hex("028184"), padded = from_hex("02820084");
+    minimal.insert(minimal.end(), value.begin(), value.end());
+    padded.insert(padded.end(), value.begin(), value.end());
+    EXPECT_EQ(WJ_BigInt_DerDecode(a, minimal.data(), static_cast<unsigned>(minimal.size())), 0);
+    EXPECT_EQ(WJ_BigInt_DerDecode(a, padded.data(), static_cast<unsigned>(padded.size())), WJ_ERR_BAD_DER);
     EXPECT_EQ(WJ_BigInt_DerDecode(a, nullptr, 3), WJ_ERR_BAD_ARGUMENT);
     WJ_BigInt_Free(a);
 }

@@ -43,6 +43,7 @@ enum FieldFlags : uint16_t {
 
 enum TypeFlags : uint8_t {
     T_NONNEG = 1,  // small INTEGER whose range starts at 0 or above
+    T_KEPT = 2,    // SEQUENCE or SET with a field whose received encoding is kept
 };
 
 struct Field {

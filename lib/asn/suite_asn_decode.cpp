@@ -33,10 +33,17 @@ bool type_accepts(const TypeDesc &d, uint32_t tag) {
 
 inline void set_mask(void *v, unsigned bytes, uint32_t bit) {
     switch (bytes) {
-        case 1: *static_cast<uint8_t *>(v) = static_cast<uint8_t>(*static_cast<uint8_t *>(v) | bit); break;
-        case 2: *static_cast<uint16_t *>(v) = static_cast<uint16_t>(*static_cast<uint16_t *>(v) | bit); break;
-        case 4: *static_cast<uint32_t *>(v) |= bit; break;
-        default: break;
+        case 1:
+            *static_cast<uint8_t *>(v) = static_cast<uint8_t>(*static_cast<uint8_t *>(v) | bit);
+            break;
+        case 2:
+            *static_cast<uint16_t *>(v) = static_cast<uint16_t>(*static_cast<uint16_t *>(v) | bit);
+            break;
+        case 4:
+            *static_cast<uint32_t *>(v) |= bit;
+            break;
+        default:
+            break;
     }
 }
 
@@ -87,11 +94,18 @@ class Decoder {
     bool time(const Tlv &t, bool general, GeneralizedTime &g);
     void apply_default(const Field &f, void *slot);
     bool check_default(const Field &f, const uint8_t *s, const uint8_t *e);
-    bool keep(const Field &f, uint8_t *base, const uint8_t *s, const uint8_t *e);
+    bool kept_field(const Field &f, uint8_t *base, const uint8_t *&p, const uint8_t *end);
+
+    // The copy of the kept field being decoded, which the kept fields inside it point into.
+    struct Region {
+        const uint8_t *start = nullptr;
+        unsigned char *copy = nullptr;
+    };
 
     ZQ_ASN_CTX *ctx_;
     bool der_;
     unsigned depth_ = 0;
+    Region region_;
 };
 
 void Decoder::apply_default(const Field &f, void *slot) {
@@ -100,15 +114,20 @@ void Decoder::apply_default(const Field &f, void *slot) {
     while (d->kind == K_TAGGED) d = &kTypes[d->inner];
     int v = kDefaults[f.dflt].value;
     switch (d->kind) {
-        case K_BOOL: *static_cast<unsigned char *>(slot) = static_cast<unsigned char>(v); break;
-        case K_INT: *static_cast<int *>(slot) = v; break;
+        case K_BOOL:
+            *static_cast<unsigned char *>(slot) = static_cast<unsigned char>(v);
+            break;
+        case K_INT:
+            *static_cast<int *>(slot) = v;
+            break;
         case K_NAMEDBITS:
             if (d->size == 2)
                 *static_cast<unsigned short *>(slot) = static_cast<unsigned short>(v);
             else
                 *static_cast<unsigned int *>(slot) = static_cast<unsigned int>(v);
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -120,16 +139,35 @@ bool Decoder::check_default(const Field &f, const uint8_t *s, const uint8_t *e) 
     return true;
 }
 
-// A field the schema marks keeps its encoding [s, e) as it arrived, for signatures over it.
-bool Decoder::keep(const Field &f, uint8_t *base, const uint8_t *s, const uint8_t *e) {
-    if (!f.kept) return true;
+// A field the schema marks keeps its encoding as it arrived, for signatures over it. The
+// outermost such field gets a copy, taken before its contents are decoded; the marked fields
+// inside it keep views into that copy (the tree walkers release and duplicate by the same rule).
+bool Decoder::kept_field(const Field &f, uint8_t *base, const uint8_t *&p, const uint8_t *end) {
     Any *a = reinterpret_cast<Any *>(base + f.kept);
+    const uint8_t *s = p;
+    if (region_.copy) {
+        if (!field(f, p, end, base + f.offset)) return false;
+        a->value = region_.copy + (s - region_.start);
+        a->length = static_cast<unsigned int>(p - s);
+        return true;
+    }
+    Tlv t;
+    if (!read_header(s, end, der_, t, err)) return false;
+    const uint8_t *e = t.end;
+    if (t.indef) {
+        bool canonical = true;
+        if (!skip_element(s, end, der_, depth_, e, canonical, err)) return false;
+    }
     size_t n = static_cast<size_t>(e - s);
     a->value = static_cast<unsigned char *>(alloc(n));
     if (!a->value) return oom(s);
     std::memcpy(a->value, s, n);
     a->length = static_cast<unsigned int>(n);
-    return true;
+    Region saved = region_;
+    region_ = Region{s, a->value};
+    bool ok = field(f, p, end, base + f.offset);
+    region_ = saved;
+    return ok;
 }
 
 bool Decoder::field(const Field &f, const uint8_t *&p, const uint8_t *end, void *slot) {
@@ -188,7 +226,8 @@ bool Decoder::value(const TypeDesc &d, uint32_t tagov, const uint8_t *&p, const 
             size_t n = static_cast<size_t>(t.end - t.content);
             if (t.cons || n == 0) return bad(p, "empty or constructed INTEGER");
             if (n > 0xFFFF) return err.set(QRT_ASN_E_LIMITED, p, "INTEGER longer than 65535 octets");
-            if (der_ && n > 1 && ((t.content[0] == 0 && !(t.content[1] & 0x80)) || (t.content[0] == 0xFF && (t.content[1] & 0x80))))
+            if (der_ && n > 1 &&
+                ((t.content[0] == 0 && !(t.content[1] & 0x80)) || (t.content[0] == 0xFF && (t.content[1] & 0x80))))
                 return bad(p, "INTEGER not in its shortest form");
             HUGE *h = static_cast<HUGE *>(out);
             h->value = static_cast<unsigned char *>(alloc(n));
@@ -315,7 +354,8 @@ bool Decoder::integer(const Tlv &t, int &out, bool nonneg) {
     uint32_t v = (c[0] & 0x80) ? 0xFFFFFFFFu : 0;
     for (size_t k = 0; k < n; ++k) v = (v << 8) | c[k];
     int s = static_cast<int>(v);
-    if (nonneg && s < 0) return err.set(QRT_ASN_E_NEGATIVE_UINTEGER, t.start, "negative value for a non-negative INTEGER");
+    if (nonneg && s < 0)
+        return err.set(QRT_ASN_E_NEGATIVE_UINTEGER, t.start, "negative value for a non-negative INTEGER");
     out = s;
     return true;
 }
@@ -491,9 +531,8 @@ bool Decoder::sequence(const TypeDesc &d, const Tlv &t, const uint8_t *&next, vo
         }
         if (optional) set_mask(base, d.mask_bytes, f.present);
         const uint8_t *s = w.p;
-        if (!field(f, w.p, w.end, base + f.offset)) return false;
+        if (!(f.kept ? kept_field(f, base, w.p, w.end) : field(f, w.p, w.end, base + f.offset))) return false;
         if ((f.flags & F_DEFAULT) && !check_default(f, s, w.p)) return false;
-        if (!keep(f, base, s, w.p)) return false;
     }
     if (!w.close(next, err)) return false;
     leave();
@@ -524,9 +563,8 @@ bool Decoder::set(const TypeDesc &d, const Tlv &t, const uint8_t *&next, void *o
         const Field &f = fs[i];
         if (f.flags & (F_OPTIONAL | F_DEFAULT)) set_mask(base, d.mask_bytes, f.present);
         const uint8_t *s = w.p;
-        if (!field(f, w.p, w.end, base + f.offset)) return false;
+        if (!(f.kept ? kept_field(f, base, w.p, w.end) : field(f, w.p, w.end, base + f.offset))) return false;
         if ((f.flags & F_DEFAULT) && !check_default(f, s, w.p)) return false;
-        if (!keep(f, base, s, w.p)) return false;
         seen |= uint64_t{1} << i;
     }
     for (unsigned i = 0; i < d.nfields; ++i) {
@@ -601,8 +639,8 @@ bool Decoder::any(const uint8_t *&p, const uint8_t *end, void *out) {
 
 }  // namespace
 
-bool skip_element(const uint8_t *p, const uint8_t *end, bool der, unsigned depth, const uint8_t *&next,
-                  bool &canonical, Err &e) {
+bool skip_element(const uint8_t *p, const uint8_t *end, bool der, unsigned depth, const uint8_t *&next, bool &canonical,
+                  Err &e) {
     Tlv t;
     if (!read_header(p, end, der, t, e)) return false;
     if (!t.minimal) canonical = false;

@@ -17,10 +17,14 @@ inline const Field *fields_of(const TypeDesc &d) { return &kFields[d.first]; }
 
 inline uint32_t get_mask(const void *v, unsigned bytes) {
     switch (bytes) {
-        case 1: return *static_cast<const uint8_t *>(v);
-        case 2: return *static_cast<const uint16_t *>(v);
-        case 4: return *static_cast<const uint32_t *>(v);
-        default: return 0;
+        case 1:
+            return *static_cast<const uint8_t *>(v);
+        case 2:
+            return *static_cast<const uint16_t *>(v);
+        case 4:
+            return *static_cast<const uint32_t *>(v);
+        default:
+            return 0;
     }
 }
 
@@ -30,25 +34,27 @@ struct Node {
 
 // ---- release ------------------------------------------------------------------------------
 
-void free_value(ZQ_ASN_CTX *ctx, const TypeDesc &d, void *v);
+// in_kept: the value lies inside a field whose received encoding is kept; the kept encodings of
+// the fields within it are views into that one and are not released on their own.
+void free_value(ZQ_ASN_CTX *ctx, const TypeDesc &d, void *v, bool in_kept = false);
 
-void free_field(ZQ_ASN_CTX *ctx, const Field &f, void *slot) {
+void free_field(ZQ_ASN_CTX *ctx, const Field &f, void *slot, bool in_kept) {
     const TypeDesc &d = kTypes[f.type];
     if (f.flags & F_PTR) {
         void *p = *static_cast<void **>(slot);
         if (p) {
-            free_value(ctx, d, p);
+            free_value(ctx, d, p, in_kept);
             ctx->freeFn(p);
             *static_cast<void **>(slot) = nullptr;
         }
         return;
     }
-    free_value(ctx, d, slot);
+    free_value(ctx, d, slot, in_kept);
 }
 
 // Every pointer of the tree is released whether or not its presence bit is set: trees are
 // built zeroed, and a field whose bit was cleared must not leak.
-void free_value(ZQ_ASN_CTX *ctx, const TypeDesc &d, void *v) {
+void free_value(ZQ_ASN_CTX *ctx, const TypeDesc &d, void *v, bool in_kept) {
     switch (d.kind) {
         case K_HUGE: {
             HUGE *h = static_cast<HUGE *>(v);
@@ -83,11 +89,16 @@ void free_value(ZQ_ASN_CTX *ctx, const TypeDesc &d, void *v) {
         case K_SEQ:
         case K_SET: {
             const Field *fs = fields_of(d);
+            if (!(d.flags & T_KEPT)) {
+                for (unsigned i = 0; i < d.nfields; ++i)
+                    free_field(ctx, fs[i], static_cast<uint8_t *>(v) + fs[i].offset, in_kept);
+                break;
+            }
             for (unsigned i = 0; i < d.nfields; ++i) {
-                free_field(ctx, fs[i], static_cast<uint8_t *>(v) + fs[i].offset);
+                free_field(ctx, fs[i], static_cast<uint8_t *>(v) + fs[i].offset, in_kept || fs[i].kept);
                 if (fs[i].kept) {
                     Any *a = reinterpret_cast<Any *>(static_cast<uint8_t *>(v) + fs[i].kept);
-                    ctx->freeFn(a->value);
+                    if (!in_kept) ctx->freeFn(a->value);
                     a->value = nullptr;
                     a->length = 0;
                 }
@@ -98,7 +109,7 @@ void free_value(ZQ_ASN_CTX *ctx, const TypeDesc &d, void *v) {
             unsigned idx = *static_cast<unsigned short *>(v);
             if (idx >= 1 && idx <= d.nfields) {
                 const Field &f = fields_of(d)[idx - 1];
-                free_field(ctx, f, static_cast<uint8_t *>(v) + f.offset);
+                free_field(ctx, f, static_cast<uint8_t *>(v) + f.offset, in_kept);
             }
             break;
         }
@@ -109,14 +120,17 @@ void free_value(ZQ_ASN_CTX *ctx, const TypeDesc &d, void *v) {
             *static_cast<Node **>(v) = nullptr;
             while (n) {
                 Node *next = n->next;
-                free_field(ctx, ef, reinterpret_cast<uint8_t *>(n) + ef.offset);
+                free_field(ctx, ef, reinterpret_cast<uint8_t *>(n) + ef.offset, in_kept);
                 ctx->freeFn(n);
                 n = next;
             }
             break;
         }
-        case K_TAGGED: free_value(ctx, kTypes[d.inner], v); break;
-        default: break;
+        case K_TAGGED:
+            free_value(ctx, kTypes[d.inner], v, in_kept);
+            break;
+        default:
+            break;
     }
 }
 
@@ -153,10 +167,44 @@ class Copier {
         return true;
     }
     bool field(const Field &f, const void *s, void *o);
+    bool kept_field(const Field &f, const void *s, void *o);
+
+    // The kept encoding being copied (source bytes and their copy), which the kept encodings of
+    // the fields inside it point into.
+    struct Region {
+        bool inside = false;
+        const unsigned char *src = nullptr;
+        size_t len = 0;
+        unsigned char *dst = nullptr;
+    };
 
     ZQ_ASN_CTX *ctx_;
     unsigned depth_ = 0;
+    Region region_;
 };
+
+// A field with a kept encoding: the outermost is duplicated, those inside it become views into
+// the duplicate (a view the source holds elsewhere is dropped, as the release rule expects).
+bool Copier::kept_field(const Field &f, const void *s, void *o) {
+    const Any &sa = *reinterpret_cast<const Any *>(static_cast<const uint8_t *>(s) + f.kept);
+    Any &oa = *reinterpret_cast<Any *>(static_cast<uint8_t *>(o) + f.kept);
+    const void *sv = static_cast<const uint8_t *>(s) + f.offset;
+    void *ov = static_cast<uint8_t *>(o) + f.offset;
+    if (region_.inside) {
+        if (sa.value && region_.src && sa.value >= region_.src && sa.length <= region_.len &&
+            static_cast<size_t>(sa.value - region_.src) <= region_.len - sa.length) {
+            oa.value = region_.dst + (sa.value - region_.src);
+            oa.length = sa.length;
+        }
+        return field(f, sv, ov);
+    }
+    if (!dup(oa, sa)) return false;
+    Region saved = region_;
+    region_ = Region{true, oa.value ? sa.value : nullptr, oa.value ? sa.length : 0, oa.value};
+    bool ok = field(f, sv, ov);
+    region_ = saved;
+    return ok;
+}
 
 bool Copier::field(const Field &f, const void *s, void *o) {
     const TypeDesc &d = kTypes[f.type];
@@ -174,14 +222,27 @@ bool Copier::value(const TypeDesc &d, const void *s, void *o) {
     if (++depth_ > 4 * kMaxDepth) return fail(QRT_ASN_E_TOO_LONG, "value nested too deeply");
     bool ok = true;
     switch (d.kind) {
-        case K_BOOL: *static_cast<unsigned char *>(o) = *static_cast<const unsigned char *>(s); break;
-        case K_INT: *static_cast<int *>(o) = *static_cast<const int *>(s); break;
-        case K_NAMEDBITS: std::memcpy(o, s, d.size); break;
-        case K_NULL: break;
+        case K_BOOL:
+            *static_cast<unsigned char *>(o) = *static_cast<const unsigned char *>(s);
+            break;
+        case K_INT:
+            *static_cast<int *>(o) = *static_cast<const int *>(s);
+            break;
+        case K_NAMEDBITS:
+            std::memcpy(o, s, d.size);
+            break;
+        case K_NULL:
+            break;
         case K_UTCTIME:
-        case K_GENTIME: *static_cast<GeneralizedTime *>(o) = *static_cast<const GeneralizedTime *>(s); break;
-        case K_HUGE: ok = dup(*static_cast<HUGE *>(o), *static_cast<const HUGE *>(s)); break;
-        case K_OID: ok = dup(*static_cast<ObjectID *>(o), *static_cast<const ObjectID *>(s)); break;
+        case K_GENTIME:
+            *static_cast<GeneralizedTime *>(o) = *static_cast<const GeneralizedTime *>(s);
+            break;
+        case K_HUGE:
+            ok = dup(*static_cast<HUGE *>(o), *static_cast<const HUGE *>(s));
+            break;
+        case K_OID:
+            ok = dup(*static_cast<ObjectID *>(o), *static_cast<const ObjectID *>(s));
+            break;
         case K_BITS: {
             const BitString *sb = static_cast<const BitString *>(s);
             BitString *ob = static_cast<BitString *>(o);
@@ -193,7 +254,9 @@ bool Copier::value(const TypeDesc &d, const void *s, void *o) {
         }
         case K_OCTETS:
         case K_STRING:
-        case K_ANY: ok = dup(*static_cast<BIN *>(o), *static_cast<const BIN *>(s)); break;
+        case K_ANY:
+            ok = dup(*static_cast<BIN *>(o), *static_cast<const BIN *>(s));
+            break;
         case K_SEQ:
         case K_SET: {
             const Field *fs = fields_of(d);
@@ -207,16 +270,15 @@ bool Copier::value(const TypeDesc &d, const void *s, void *o) {
                         const TypeDesc *fd = &kTypes[f.type];
                         while (fd->kind == K_TAGGED) fd = &kTypes[fd->inner];
                         if (fd->kind == K_BOOL || fd->kind == K_INT || fd->kind == K_NAMEDBITS)
-                            std::memcpy(static_cast<uint8_t *>(o) + f.offset, static_cast<const uint8_t *>(s) + f.offset,
-                                        fd->size);
+                            std::memcpy(static_cast<uint8_t *>(o) + f.offset,
+                                        static_cast<const uint8_t *>(s) + f.offset, fd->size);
                     }
                     continue;
                 }
-                ok = field(f, static_cast<const uint8_t *>(s) + f.offset, static_cast<uint8_t *>(o) + f.offset);
                 // a copy of a received tree is still verifiable over the bytes that arrived
-                if (ok && f.kept)
-                    ok = dup(*reinterpret_cast<Any *>(static_cast<uint8_t *>(o) + f.kept),
-                             *reinterpret_cast<const Any *>(static_cast<const uint8_t *>(s) + f.kept));
+                ok = f.kept
+                         ? kept_field(f, s, o)
+                         : field(f, static_cast<const uint8_t *>(s) + f.offset, static_cast<uint8_t *>(o) + f.offset);
             }
             break;
         }
@@ -249,12 +311,16 @@ bool Copier::value(const TypeDesc &d, const void *s, void *o) {
                 std::memset(c, 0, d.size);
                 *tail = c;
                 tail = &c->next;
-                ok = field(ef, reinterpret_cast<const uint8_t *>(n) + ef.offset, reinterpret_cast<uint8_t *>(c) + ef.offset);
+                ok = field(ef, reinterpret_cast<const uint8_t *>(n) + ef.offset,
+                           reinterpret_cast<uint8_t *>(c) + ef.offset);
             }
             break;
         }
-        case K_TAGGED: ok = value(kTypes[d.inner], s, o); break;
-        default: ok = fail(QRT_ASN_E_FATAL_ERROR, "descriptor of unknown kind");
+        case K_TAGGED:
+            ok = value(kTypes[d.inner], s, o);
+            break;
+        default:
+            ok = fail(QRT_ASN_E_FATAL_ERROR, "descriptor of unknown kind");
     }
     --depth_;
     return ok;
@@ -289,12 +355,15 @@ bool default_equals(const Field &f, const void *slot) {
     while (d->kind == K_TAGGED) d = &kTypes[d->inner];
     int v = kDefaults[f.dflt].value;
     switch (d->kind) {
-        case K_BOOL: return (*static_cast<const unsigned char *>(slot) != 0) == (v != 0);
-        case K_INT: return *static_cast<const int *>(slot) == v;
+        case K_BOOL:
+            return (*static_cast<const unsigned char *>(slot) != 0) == (v != 0);
+        case K_INT:
+            return *static_cast<const int *>(slot) == v;
         case K_NAMEDBITS:
             return d->size == 2 ? *static_cast<const unsigned short *>(slot) == static_cast<unsigned short>(v)
                                 : *static_cast<const unsigned int *>(slot) == static_cast<unsigned int>(v);
-        default: return false;
+        default:
+            return false;
     }
 }
 
@@ -329,23 +398,30 @@ bool same_members(const Field &ef, const void *a, const void *b, unsigned depth)
 bool equal_value(const TypeDesc &d, const void *a, const void *b, unsigned depth) {
     if (depth > 4 * kMaxDepth) return false;
     switch (d.kind) {
-        case K_BOOL: return (*static_cast<const unsigned char *>(a) != 0) == (*static_cast<const unsigned char *>(b) != 0);
-        case K_INT: return *static_cast<const int *>(a) == *static_cast<const int *>(b);
-        case K_NAMEDBITS: return std::memcmp(a, b, d.size) == 0;
-        case K_NULL: return true;
+        case K_BOOL:
+            return (*static_cast<const unsigned char *>(a) != 0) == (*static_cast<const unsigned char *>(b) != 0);
+        case K_INT:
+            return *static_cast<const int *>(a) == *static_cast<const int *>(b);
+        case K_NAMEDBITS:
+            return std::memcmp(a, b, d.size) == 0;
+        case K_NULL:
+            return true;
         case K_UTCTIME:
         case K_GENTIME: {
             const GeneralizedTime &x = *static_cast<const GeneralizedTime *>(a);
             const GeneralizedTime &y = *static_cast<const GeneralizedTime *>(b);
             return x.year == y.year && x.month == y.month && x.day == y.day && x.hour == y.hour &&
-                   x.minute == y.minute && x.second == y.second && x.millisec == y.millisec &&
-                   x.mindiff == y.mindiff && (x.utc != 0) == (y.utc != 0);
+                   x.minute == y.minute && x.second == y.second && x.millisec == y.millisec && x.mindiff == y.mindiff &&
+                   (x.utc != 0) == (y.utc != 0);
         }
-        case K_HUGE: return same_bytes(*static_cast<const HUGE *>(a), *static_cast<const HUGE *>(b));
-        case K_OID: return same_bytes(*static_cast<const ObjectID *>(a), *static_cast<const ObjectID *>(b));
+        case K_HUGE:
+            return same_bytes(*static_cast<const HUGE *>(a), *static_cast<const HUGE *>(b));
+        case K_OID:
+            return same_bytes(*static_cast<const ObjectID *>(a), *static_cast<const ObjectID *>(b));
         case K_OCTETS:
         case K_STRING:
-        case K_ANY: return same_bytes(*static_cast<const BIN *>(a), *static_cast<const BIN *>(b));
+        case K_ANY:
+            return same_bytes(*static_cast<const BIN *>(a), *static_cast<const BIN *>(b));
         case K_BITS: {
             const BitString &x = *static_cast<const BitString *>(a), &y = *static_cast<const BitString *>(b);
             if (x.length != y.length) return false;
@@ -385,8 +461,8 @@ bool equal_value(const TypeDesc &d, const void *a, const void *b, unsigned depth
             unsigned ia = *static_cast<const unsigned short *>(a), ib = *static_cast<const unsigned short *>(b);
             if (ia != ib || ia < 1 || ia > d.nfields) return false;
             const Field &f = fields_of(d)[ia - 1];
-            return equal_field(f, static_cast<const uint8_t *>(a) + f.offset, static_cast<const uint8_t *>(b) + f.offset,
-                               depth + 1);
+            return equal_field(f, static_cast<const uint8_t *>(a) + f.offset,
+                               static_cast<const uint8_t *>(b) + f.offset, depth + 1);
         }
         case K_SEQOF:
         case K_SETOF: {
@@ -402,8 +478,10 @@ bool equal_value(const TypeDesc &d, const void *a, const void *b, unsigned depth
             if (!x && !y) return true;
             return d.kind == K_SETOF && same_members(ef, a, b, depth);
         }
-        case K_TAGGED: return equal_value(kTypes[d.inner], a, b, depth + 1);
-        default: return false;
+        case K_TAGGED:
+            return equal_value(kTypes[d.inner], a, b, depth + 1);
+        default:
+            return false;
     }
 }
 

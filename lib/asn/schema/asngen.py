@@ -1111,7 +1111,8 @@ class Emitter:
                 size = "sizeof(NullType)"
             else:
                 size = "sizeof(%s)" % d.ctype
-            flags = "T_NONNEG" if d.nonneg else "0"
+            flags = "|".join(([ "T_NONNEG"] if d.nonneg else []) +
+                             (["T_KEPT"] if any(f.keep for f in src.fields) else [])) or "0"
             inner = d.inner.index if d.inner else 0
             out.append("    {%s, %d, %s, %d, %s, %s, %d, %d, \"%s\"},  // %d\n" % (
                 d.kind, d.mask_bytes, flags, nf, d.tag, size, ff, inner, d.name, d.index))

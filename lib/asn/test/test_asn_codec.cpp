@@ -1,9 +1,9 @@
 // Round trips of real objects, the value representation, and the engine's answers to broken and
 // hostile encodings.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -77,6 +77,48 @@ TEST_F(AsnTest, CertificateTreeCarriesTheFields) {
     EXPECT_TRUE(basic);
 }
 
+// The received encodings of the signed part and of the names and key inside it: the bytes of
+// the input, still there in a copy after the original is released, and owned by a copy of the
+// inner TBSCertificate alone.
+TEST_F(AsnTest, KeptEncodingsOutliveTheirSource) {
+    Bytes der = pem_certificates_in("/usr/share/ca-certificates/mozilla").at(2).second;
+    auto slice = [](const Any &a) { return Bytes(a.value, a.value + a.length); };
+    auto where = [&](const Any &a) {
+        auto it = std::search(der.begin(), der.end(), a.value, a.value + a.length);
+        return it == der.end() ? -1L : static_cast<long>(it - der.begin());
+    };
+    void *copy = nullptr, *tbs_copy = nullptr;
+    Bytes tbs, issuer, subject, spki;
+    {
+        Tree<Certificate> cert(der, Certificate_PDU);
+        ASSERT_TRUE(cert);
+        const TBSCertificate &t = cert->tbsCertificate;
+        tbs = slice(cert->tbsCertificate_encoded);
+        issuer = slice(t.issuer_encoded);
+        subject = slice(t.subject_encoded);
+        spki = slice(t.subjectPublicKeyInfo_encoded);
+        EXPECT_EQ(where(cert->tbsCertificate_encoded), 4);
+        EXPECT_GT(where(t.issuer_encoded), 4);
+        EXPECT_GT(where(t.subjectPublicKeyInfo_encoded), where(t.subject_encoded));
+        EXPECT_EQ(spki[0], 0x30);
+        ASSERT_EQ(QRT_ASN_CopyPDU(&copy, cert.get(), Certificate_PDU), 0);
+        ASSERT_EQ(QRT_ASN_CopyPDU(&tbs_copy, &cert->tbsCertificate, TBSCertificate_PDU), 0);
+    }
+    const Certificate *c = static_cast<Certificate *>(copy);
+    EXPECT_EQ(slice(c->tbsCertificate_encoded), tbs);
+    EXPECT_EQ(slice(c->tbsCertificate.issuer_encoded), issuer);
+    EXPECT_EQ(slice(c->tbsCertificate.subjectPublicKeyInfo_encoded), spki);
+    QRT_ASN_FreePDU(copy, Certificate_PDU);
+    const TBSCertificate *t = static_cast<TBSCertificate *>(tbs_copy);
+    EXPECT_EQ(slice(t->subject_encoded), subject);
+    EXPECT_EQ(slice(t->subjectPublicKeyInfo_encoded), spki);
+    QRT_ASN_FreePDU(tbs_copy, TBSCertificate_PDU);
+    // decoded on its own, a TBSCertificate keeps its names and key too
+    Tree<TBSCertificate> alone(tbs, TBSCertificate_PDU);
+    ASSERT_TRUE(alone);
+    EXPECT_EQ(slice(alone->issuer_encoded), issuer);
+}
+
 TEST_F(AsnTest, ValuesEncodeInDerForm) {
     struct Case {
         const char *what;
@@ -91,53 +133,84 @@ TEST_F(AsnTest, ValuesEncodeInDerForm) {
         return h;
     };
     std::vector<Case> cases = {
-        {"cA TRUE with a path length", [&] {
+        {"cA TRUE with a path length",
+         [&] {
              BasicConstraints bc{};
              bc.bit_mask = BasicConstraints_cA_present | BasicConstraints_pathLenConstraint_present;
              bc.cA = 1;
              bc.pathLenConstraint = 0;
              return enc(&bc, BasicConstraints_PDU);
-         }, "30060101ff020100"},
-        {"cA FALSE is the default and left out", [&] {
+         },
+         "30060101ff020100"},
+        {"cA FALSE is the default and left out",
+         [&] {
              BasicConstraints bc{};
              bc.bit_mask = BasicConstraints_cA_present;
              return enc(&bc, BasicConstraints_PDU);
-         }, "3000"},
-        {"key usage drops trailing zero bits", [&] {
+         },
+         "3000"},
+        {"key usage drops trailing zero bits",
+         [&] {
              KeyUsage ku = KeyUsage_digitalSignature | KeyUsage_keyEncipherment;
              return enc(&ku, KeyUsage_PDU);
-         }, "030205a0"},
-        {"decipherOnly needs a second octet", [&] {
+         },
+         "030205a0"},
+        {"decipherOnly needs a second octet",
+         [&] {
              KeyUsage ku = KeyUsage_decipherOnly;
              return enc(&ku, KeyUsage_PDU);
-         }, "0303070080"},
-        {"no key usage bit at all", [&] {
+         },
+         "0303070080"},
+        {"no key usage bit at all",
+         [&] {
              KeyUsage ku = 0;
              return enc(&ku, KeyUsage_PDU);
-         }, "030100"},
-        {"negative small integer", [&] {
+         },
+         "030100"},
+        {"negative small integer",
+         [&] {
              CRLReason r = -129;
              return enc(&r, CRLReason_PDU);
-         }, "0a02ff7f"},
-        {"GeneralizedTime with milliseconds", [&] {
+         },
+         "0a02ff7f"},
+        {"GeneralizedTime with milliseconds",
+         [&] {
              GeneralizedTime g{};
-             g.year = 2024; g.month = 2; g.day = 29; g.hour = 23; g.minute = 59; g.second = 58;
-             g.millisec = 120; g.utc = 1;
+             g.year = 2024;
+             g.month = 2;
+             g.day = 29;
+             g.hour = 23;
+             g.minute = 59;
+             g.second = 58;
+             g.millisec = 120;
+             g.utc = 1;
              return enc(&g, InvalidityDate_PDU);
-         }, "181232303234303232393233353935382e31325a"},
-        {"a local time with a difference is written in UTC", [&] {
+         },
+         "181232303234303232393233353935382e31325a"},
+        {"a local time with a difference is written in UTC",
+         [&] {
              GeneralizedTime g{};
-             g.year = 2024; g.month = 1; g.day = 1; g.hour = 1; g.mindiff = 9 * 60;
+             g.year = 2024;
+             g.month = 1;
+             g.day = 1;
+             g.hour = 1;
+             g.mindiff = 9 * 60;
              return enc(&g, InvalidityDate_PDU);
-         }, "180f32303233313233313136303030305a"},
-        {"SET OF elements sorted by their encodings", [&] {
+         },
+         "180f32303233313233313136303030305a"},
+        {"SET OF elements sorted by their encodings",
+         [&] {
              Any a{3, (unsigned char *)"\x02\x01\x05"}, b{3, (unsigned char *)"\x02\x01\x03"};
-             struct Attribute_values_ n2{nullptr, b}, n1{&n2, a};
+             struct Attribute_values_ n2 {
+                 nullptr, b
+             }, n1{&n2, a};
              Attribute at{};
              at.type = id_at_commonName;
              at.values = &n1;
              return enc(&at, Attribute_PDU);
-         }, "300d0603550403310602010302010" "5"},
+         },
+         "300d0603550403310602010302010"
+         "5"},
     };
     for (auto &c : cases) EXPECT_EQ(c.encode(), c.der) << c.what;
 }
@@ -163,8 +236,8 @@ TEST_F(AsnTest, DefaultsFillAbsentFields) {
     // the SHA-1 identifier with NULL parameters is the default hash and is left out
     expect_decodes_to({0x30, 0x0d, 0xa0, 0x0b, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e, 0x03, 0x02, 0x1a, 0x05, 0x00},
                       {0x30, 0x00}, RSASSA_PSS_params_PDU);
-    Tree<MacData> mac(Bytes{0x30, 0x10, 0x30, 0x09, 0x30, 0x05, 0x06, 0x03, 0x55, 0x1d, 0x0f, 0x04, 0x00,
-                            0x04, 0x03, 0x01, 0x02, 0x03},
+    Tree<MacData> mac(Bytes{0x30, 0x10, 0x30, 0x09, 0x30, 0x05, 0x06, 0x03, 0x55, 0x1d, 0x0f, 0x04, 0x00, 0x04, 0x03,
+                            0x01, 0x02, 0x03},
                       MacData_PDU);
     ASSERT_TRUE(mac);
     EXPECT_EQ(mac->iterations, 1);
@@ -177,28 +250,41 @@ TEST_F(AsnTest, EncodingRefusesBrokenTrees) {
         const char *klass;
     };
     std::vector<Case> cases = {
-        {"choice out of range", [](BIN *o) {
+        {"choice out of range",
+         [](BIN *o) {
              Name n{};
              n.choice = 7;
              return QRT_ASN_EncodePDU(o, &n, Name_PDU);
-         }, "BAD_CHOICE"},
-        {"empty object identifier", [](BIN *o) {
+         },
+         "BAD_CHOICE"},
+        {"empty object identifier",
+         [](BIN *o) {
              ObjectID id{0, nullptr};
              return QRT_ASN_EncodePDU(o, &id, HoldInstructionCode_PDU);
-         }, "BAD_OBJID"},
-        {"string without octets", [](BIN *o) {
+         },
+         "BAD_OBJID"},
+        {"string without octets",
+         [](BIN *o) {
              BIN s{4, nullptr};
              return QRT_ASN_EncodePDU(o, &s, CPSuri_PDU);
-         }, "BAD_PTR"},
-        {"month 13", [](BIN *o) {
+         },
+         "BAD_PTR"},
+        {"month 13",
+         [](BIN *o) {
              GeneralizedTime g{};
-             g.year = 2020; g.month = 13; g.day = 1; g.utc = 1;
+             g.year = 2020;
+             g.month = 13;
+             g.day = 1;
+             g.utc = 1;
              return QRT_ASN_EncodePDU(o, &g, InvalidityDate_PDU);
-         }, "BAD_TIME"},
-        {"unknown PDU number", [](BIN *o) {
+         },
+         "BAD_TIME"},
+        {"unknown PDU number",
+         [](BIN *o) {
              int v = 0;
              return QRT_ASN_EncodePDU(o, &v, 9999);
-         }, "BAD_TABLE"},
+         },
+         "BAD_TABLE"},
     };
     for (auto &c : cases) {
         BIN out{1, reinterpret_cast<unsigned char *>(1)};
@@ -351,8 +437,16 @@ TEST_F(AsnTest, StrictContextAcceptsOnlyDer) {
         {0x31, 0x06, 0x02, 0x01, 0x05, 0x02, 0x01, 0x03},
         {0x02, 0x02, 0x00, 0x05},
     };
-    std::vector<int> pdus = {Certificate_PDU, OctetString_PDU, BasicConstraints_PDU, BasicConstraints_PDU,
-                             BasicConstraints_PDU, KeyUsage_PDU, KeyUsage_PDU, Time_PDU, 0, CertificateSerialNumber_PDU};
+    std::vector<int> pdus = {Certificate_PDU,
+                             OctetString_PDU,
+                             BasicConstraints_PDU,
+                             BasicConstraints_PDU,
+                             BasicConstraints_PDU,
+                             KeyUsage_PDU,
+                             KeyUsage_PDU,
+                             Time_PDU,
+                             0,
+                             CertificateSerialNumber_PDU};
     // a SET OF INTEGER: the values of an Attribute
     Bytes attr = {0x30, 0x0d, 0x06, 0x03, 0x55, 0x04, 0x03, 0x31, 0x06, 0x02, 0x01, 0x05, 0x02, 0x01, 0x03};
     non_der[8] = attr;

@@ -41,9 +41,8 @@ struct Header {
     const char *what = "";  // the reason of a failure
 };
 
-// Identifier octets: class, constructed bit and tag number (high tag numbers in their shortest
-// form, at most three continuation octets). On success r stands at the length octets.
-[[nodiscard]] inline Result read_identifier(Reader &r, Header &h) {
+// The forms the inline readers below leave to these (kept out of line so the common case inlines).
+[[nodiscard, gnu::noinline]] inline Result read_identifier_long(Reader &r, Header &h) {
     auto fail = [&h](Result rc, const char *what) {
         h.what = what;
         return rc;
@@ -71,15 +70,26 @@ struct Header {
     return kOk;
 }
 
-// Identifier and length octets. On success r stands at the contents; a definite length must
-// fit in what remains. On failure r is unchanged and h.what names the fault.
-[[nodiscard]] inline Result read_header(Reader &r, Profile p, Header &h) {
+// Identifier octets: class, constructed bit and tag number (high tag numbers in their shortest
+// form, at most three continuation octets). On success r stands at the length octets.
+[[nodiscard]] inline Result read_identifier(Reader &r, Header &h) {
+    uint8_t b0 = 0;
+    if (r.peek(b0) && (b0 & 0x1F) != 0x1F) {
+        h.cls = static_cast<uint8_t>(b0 >> 6);
+        h.cons = (b0 & 0x20) != 0;
+        h.number = b0 & 0x1Fu;
+        (void)r.skip(1);
+        return kOk;
+    }
+    return read_identifier_long(r, h);
+}
+
+[[nodiscard, gnu::noinline]] inline Result read_header_long(Reader &r, Profile p, Header &h) {
     auto fail = [&h](Result rc, const char *what) {
         h.what = what;
         return rc;
     };
     Reader q = r;
-    h.what = "";
     h.minimal = true;
     if (Result rc = read_identifier(q, h)) return rc;
     uint8_t l0 = 0;
@@ -94,13 +104,13 @@ struct Header {
     } else if (l0 == 0xFF) {
         return fail(kMalformed, "reserved length octet");
     } else if (l0 & 0x80) {
-        unsigned n = l0 & 0x7Fu;
-        if (n > 4) return fail(kLimited, "length field longer than four octets");
-        if (q.remaining() < n) return fail(kShort, "input ends inside a length");
+        unsigned k = l0 & 0x7Fu;
+        if (k > 4) return fail(kLimited, "length field longer than four octets");
+        if (q.remaining() < k) return fail(kShort, "input ends inside a length");
         const uint8_t *lp = q.data();
         len = 0;
-        for (unsigned k = 0; k < n; ++k) len = (len << 8) | lp[k];
-        (void)q.skip(n);
+        for (unsigned i = 0; i < k; ++i) len = (len << 8) | lp[i];
+        (void)q.skip(k);
         if (lp[0] == 0 || len < 0x80) {
             h.minimal = false;
             if (p == Profile::kDer) return fail(kMalformed, "length not in its shortest form");
@@ -111,6 +121,26 @@ struct Header {
     h.header_length = r.remaining() - q.remaining();
     r = q;
     return kOk;
+}
+
+// Identifier and length octets. On success r stands at the contents; a definite length must
+// fit in what remains. On failure r is unchanged and h.what names the fault.
+[[nodiscard]] inline Result read_header(Reader &r, Profile p, Header &h) {
+    // most elements: a low tag number and a short length that fits
+    const uint8_t *d = r.data();
+    size_t n = r.remaining();
+    if (n >= 2 && (d[0] & 0x1F) != 0x1F && d[1] < 0x80 && n - 2 >= d[1]) {
+        h.cls = static_cast<uint8_t>(d[0] >> 6);
+        h.cons = (d[0] & 0x20) != 0;
+        h.number = d[0] & 0x1Fu;
+        h.indefinite = false;
+        h.minimal = true;
+        h.length = d[1];
+        h.header_length = 2;
+        (void)r.skip(2);
+        return kOk;
+    }
+    return read_header_long(r, p, h);
 }
 
 // One element of definite length whose identifier octet is `tag` (a one-octet identifier): its

@@ -21,24 +21,24 @@ enum Kind : uint8_t {
     K_OCTETS,     // BIN
     K_STRING,     // BIN, character string of the descriptor's universal tag
     K_NULL,
-    K_OID,        // ObjectID
-    K_UTCTIME,    // UTCTime
-    K_GENTIME,    // GeneralizedTime
-    K_ANY,        // Any: one complete encoding
+    K_OID,      // ObjectID
+    K_UTCTIME,  // UTCTime
+    K_GENTIME,  // GeneralizedTime
+    K_ANY,      // Any: one complete encoding
     K_SEQ,
     K_SET,
-    K_SEQOF,      // list; the one field describes the element inside the node
+    K_SEQOF,  // list; the one field describes the element inside the node
     K_SETOF,
     K_CHOICE,
-    K_TAGGED,     // explicit tag around `inner`
+    K_TAGGED,  // explicit tag around `inner`
 };
 
 enum FieldFlags : uint16_t {
     F_OPTIONAL = 1,
     F_DEFAULT = 2,
-    F_TAGGED = 4,    // `tag` replaces (implicit) or wraps (with F_EXPLICIT) the type's own tag
+    F_TAGGED = 4,  // `tag` replaces (implicit) or wraps (with F_EXPLICIT) the type's own tag
     F_EXPLICIT = 8,
-    F_PTR = 16,      // the member is a pointer to the value
+    F_PTR = 16,  // the member is a pointer to the value
 };
 
 enum TypeFlags : uint8_t {
@@ -47,8 +47,8 @@ enum TypeFlags : uint8_t {
 };
 
 struct Field {
-    uint32_t offset;   // in the parent struct, the union (choice) or the list node
-    uint16_t type;     // index into kTypes
+    uint32_t offset;  // in the parent struct, the union (choice) or the list node
+    uint16_t type;    // index into kTypes
     uint16_t flags;
     uint32_t tag;
     uint32_t present;  // bit of the parent's bit_mask for OPTIONAL and DEFAULT fields
@@ -60,19 +60,19 @@ struct Field {
 struct Default {
     const unsigned char *der;  // the default value encoded as the field would be
     unsigned len;
-    int value;                 // C value for BOOLEAN, INTEGER and named bits
+    int value;  // C value for BOOLEAN, INTEGER and named bits
     bool has_value;
 };
 
 struct TypeDesc {
     Kind kind;
-    uint8_t mask_bytes;   // width of bit_mask: 0, 1, 2 or 4
+    uint8_t mask_bytes;  // width of bit_mask: 0, 1, 2 or 4
     uint8_t flags;
     uint16_t nfields;
-    uint32_t tag;         // tag used when the field does not give one (0 for CHOICE and ANY)
-    uint32_t size;        // sizeof the C value (the node for lists)
-    uint32_t first;       // first field in kFields
-    uint16_t inner;       // K_TAGGED: the tagged type
+    uint32_t tag;    // tag used when the field does not give one (0 for CHOICE and ANY)
+    uint32_t size;   // sizeof the C value (the node for lists)
+    uint32_t first;  // first field in kFields
+    uint16_t inner;  // K_TAGGED: the tagged type
     const char *name;
 };
 
@@ -85,7 +85,7 @@ extern const unsigned kPduCount;
 extern const ObjectID *const kOidTable[];
 extern const unsigned kOidTableSize;
 
-constexpr unsigned kMaxDepth = 64;             // nesting of constructed encodings
+constexpr unsigned kMaxDepth = 64;                // nesting of constructed encodings
 constexpr size_t kMaxElements = size_t{1} << 20;  // elements of one SEQUENCE OF / SET OF
 
 // Engine entry points: each returns 0 or a QRT_ASN_E_* code and leaves the engine's message in
@@ -109,5 +109,76 @@ int engine_dup(const ZQ_ASN_CTX *master, ZQ_ASN_CTX *copy);
 // Object-identifier text conversions (arcs of any size).
 int oid_to_dotted(ZQ_ASN_CTX *ctx, const ObjectID *oid, char **out);
 int dotted_to_oid(ZQ_ASN_CTX *ctx, const char *text, ObjectID *oid);
+
+// ---- Descriptor helpers shared by the walkers -------------------------------------------
+
+inline const Field *fields_of(const TypeDesc &d) { return &kFields[d.first]; }
+
+// The presence bits of a SEQUENCE or SET value (its leading bit_mask of 0, 1, 2 or 4 bytes).
+inline uint32_t get_mask(const void *v, unsigned bytes) {
+    switch (bytes) {
+        case 1:
+            return *static_cast<const uint8_t *>(v);
+        case 2:
+            return *static_cast<const uint16_t *>(v);
+        case 4:
+            return *static_cast<const uint32_t *>(v);
+        default:
+            return 0;
+    }
+}
+
+inline void set_mask(void *v, unsigned bytes, uint32_t bit) {
+    switch (bytes) {
+        case 1:
+            *static_cast<uint8_t *>(v) = static_cast<uint8_t>(*static_cast<uint8_t *>(v) | bit);
+            break;
+        case 2:
+            *static_cast<uint16_t *>(v) = static_cast<uint16_t>(*static_cast<uint16_t *>(v) | bit);
+            break;
+        case 4:
+            *static_cast<uint32_t *>(v) |= bit;
+            break;
+        default:
+            break;
+    }
+}
+
+// Size of the C value a PDU of this type is held in (a list is a pointer to its first node).
+inline size_t value_size(const TypeDesc &d) { return d.kind == K_SEQOF || d.kind == K_SETOF ? sizeof(void *) : d.size; }
+
+// Length octets of a definite length n (DER: minimal); the count written into b.
+inline size_t length_octets(size_t n, uint8_t b[9]) {
+    if (n < 0x80) {
+        b[0] = static_cast<uint8_t>(n);
+        return 1;
+    }
+    size_t bytes = 0;
+    for (size_t x = n; x; x >>= 8) ++bytes;
+    b[0] = static_cast<uint8_t>(0x80 | bytes);
+    for (size_t i = 0; i < bytes; ++i) b[1 + i] = static_cast<uint8_t>(n >> (8 * (bytes - 1 - i)));
+    return bytes + 1;
+}
+
+// Identifier octets of a tag (class and number as ASN_TAG packs them); the count written into b.
+inline size_t ident_octets(uint32_t tag, bool cons, uint8_t b[6]) {
+    uint32_t cls = tag >> 30, num = tag & 0x3FFFFFFFu;
+    uint8_t b0 = static_cast<uint8_t>((cls << 6) | (cons ? 0x20 : 0));
+    if (num < 31) {
+        b[0] = static_cast<uint8_t>(b0 | num);
+        return 1;
+    }
+    uint8_t tmp[5];
+    int m = 0;
+    do {
+        tmp[m++] = static_cast<uint8_t>(num & 0x7F);
+        num >>= 7;
+    } while (num);
+    size_t k = 0;
+    b[k++] = static_cast<uint8_t>(b0 | 0x1F);
+    while (m > 1) b[k++] = static_cast<uint8_t>(0x80 | tmp[--m]);
+    b[k++] = tmp[0];
+    return k;
+}
 
 }  // namespace ostrel::asn

@@ -12,8 +12,6 @@ namespace ostrel::asn {
 
 namespace {
 
-inline const Field *fields_of(const TypeDesc &d) { return &kFields[d.first]; }
-
 bool type_accepts(const TypeDesc &d, uint32_t tag);
 
 inline bool field_accepts(const Field &f, uint32_t tag) {
@@ -29,22 +27,6 @@ bool type_accepts(const TypeDesc &d, uint32_t tag) {
         return false;
     }
     return d.tag == tag;
-}
-
-inline void set_mask(void *v, unsigned bytes, uint32_t bit) {
-    switch (bytes) {
-        case 1:
-            *static_cast<uint8_t *>(v) = static_cast<uint8_t>(*static_cast<uint8_t *>(v) | bit);
-            break;
-        case 2:
-            *static_cast<uint16_t *>(v) = static_cast<uint16_t>(*static_cast<uint16_t *>(v) | bit);
-            break;
-        case 4:
-            *static_cast<uint32_t *>(v) |= bit;
-            break;
-        default:
-            break;
-    }
 }
 
 inline bool digits(const char *s, int n, int &out) {
@@ -663,35 +645,15 @@ bool skip_element(const uint8_t *p, const uint8_t *end, bool der, unsigned depth
 namespace {
 
 void put_len(std::vector<uint8_t> &out, size_t pos, size_t n) {
-    uint8_t b[5];
-    int k = 0;
-    if (n < 0x80) {
-        b[k++] = static_cast<uint8_t>(n);
-    } else {
-        int bytes = 0;
-        for (size_t x = n; x; x >>= 8) ++bytes;
-        b[k++] = static_cast<uint8_t>(0x80 | bytes);
-        for (int i = bytes - 1; i >= 0; --i) b[k++] = static_cast<uint8_t>(n >> (8 * i));
-    }
+    uint8_t b[9];
+    size_t k = length_octets(n, b);
     out.insert(out.begin() + static_cast<std::ptrdiff_t>(pos), b, b + k);
 }
 
 void put_ident(std::vector<uint8_t> &out, uint32_t tag, bool cons) {
-    uint32_t cls = tag >> 30, num = tag & 0x3FFFFFFFu;
-    uint8_t b0 = static_cast<uint8_t>((cls << 6) | (cons ? 0x20 : 0));
-    if (num < 31) {
-        out.push_back(static_cast<uint8_t>(b0 | num));
-        return;
-    }
-    out.push_back(static_cast<uint8_t>(b0 | 0x1F));
-    uint8_t tmp[5];
-    int k = 0;
-    do {
-        tmp[k++] = static_cast<uint8_t>(num & 0x7F);
-        num >>= 7;
-    } while (num);
-    while (k > 1) out.push_back(static_cast<uint8_t>(0x80 | tmp[--k]));
-    out.push_back(tmp[0]);
+    uint8_t b[6];
+    size_t k = ident_octets(tag, cons, b);
+    out.insert(out.end(), b, b + k);
 }
 
 // Concatenated contents of the segments of a constructed universal string.
@@ -769,11 +731,6 @@ void record(ZQ_ASN_CTX *ctx, const Err &e, const uint8_t *base) {
 }
 
 }  // namespace
-
-size_t value_size(const TypeDesc &d) {
-    if (d.kind == K_SEQOF || d.kind == K_SETOF) return sizeof(void *);
-    return d.size;
-}
 
 int engine_decode(ZQ_ASN_CTX *ctx, int pdu, const unsigned char *in, size_t len, void **out) {
     *out = nullptr;

@@ -15,17 +15,6 @@ namespace ostrel::asn {
 
 namespace {
 
-inline const Field *fields_of(const TypeDesc &d) { return &kFields[d.first]; }
-
-inline uint32_t get_mask(const void *v, unsigned bytes) {
-    switch (bytes) {
-        case 1: return *static_cast<const uint8_t *>(v);
-        case 2: return *static_cast<const uint16_t *>(v);
-        case 4: return *static_cast<const uint32_t *>(v);
-        default: return 0;
-    }
-}
-
 constexpr size_t kScratchKeep = size_t{1} << 20;  // larger scratch buffers are released after use
 
 // A vector that keeps its first N elements inline, so short lists cost no allocation.
@@ -104,37 +93,12 @@ class Encoder {
     }
     bool byte(uint8_t b) { return put(&b, 1); }
     bool length(size_t n) {
-        uint8_t b[5];
-        int k = 0;
-        if (n < 0x80) {
-            b[k++] = static_cast<uint8_t>(n);
-        } else {
-            int bytes = 0;
-            for (size_t x = n; x; x >>= 8) ++bytes;
-            b[k++] = static_cast<uint8_t>(0x80 | bytes);
-            for (int i = bytes - 1; i >= 0; --i) b[k++] = static_cast<uint8_t>(n >> (8 * i));
-        }
-        return put(b, static_cast<size_t>(k));
+        uint8_t b[9];
+        return put(b, length_octets(n, b));
     }
     bool ident(uint32_t tag, bool cons) {
-        uint32_t cls = tag >> 30, num = tag & 0x3FFFFFFFu;
         uint8_t b[6];
-        int k = 0;
-        uint8_t b0 = static_cast<uint8_t>((cls << 6) | (cons ? 0x20 : 0));
-        if (num < 31) {
-            b[k++] = static_cast<uint8_t>(b0 | num);
-        } else {
-            uint8_t tmp[5];
-            int m = 0;
-            do {
-                tmp[m++] = static_cast<uint8_t>(num & 0x7F);
-                num >>= 7;
-            } while (num);
-            b[k++] = static_cast<uint8_t>(b0 | 0x1F);
-            while (m > 1) b[k++] = static_cast<uint8_t>(0x80 | tmp[--m]);
-            b[k++] = tmp[0];
-        }
-        return put(b, static_cast<size_t>(k));
+        return put(b, ident_octets(tag, cons, b));
     }
     bool header(size_t mark, uint32_t tag, bool cons) { return length(used_ - mark) && ident(tag, cons); }
 
@@ -187,7 +151,8 @@ bool Encoder::value(const TypeDesc &d, uint32_t tagov, const void *v) {
 
 bool Encoder::contents(const TypeDesc &d, const void *v) {
     switch (d.kind) {
-        case K_BOOL: return byte(*static_cast<const unsigned char *>(v) ? 0xFF : 0x00);
+        case K_BOOL:
+            return byte(*static_cast<const unsigned char *>(v) ? 0xFF : 0x00);
         case K_INT: {
             int32_t x = *static_cast<const int *>(v);
             uint8_t b[4];
@@ -236,7 +201,8 @@ bool Encoder::contents(const TypeDesc &d, const void *v) {
             if (b->length && !b->value) return fail(QRT_ASN_E_BAD_PTR, "string without its octets");
             return put(b->value, b->length);
         }
-        case K_NULL: return true;
+        case K_NULL:
+            return true;
         case K_OID: {
             const ObjectID *o = static_cast<const ObjectID *>(v);
             if (!o->length || !o->value || (o->value[o->length - 1] & 0x80))
@@ -247,7 +213,8 @@ bool Encoder::contents(const TypeDesc &d, const void *v) {
             return put(o->value, o->length);
         }
         case K_UTCTIME:
-        case K_GENTIME: return time(*static_cast<const GeneralizedTime *>(v), d.kind == K_GENTIME);
+        case K_GENTIME:
+            return time(*static_cast<const GeneralizedTime *>(v), d.kind == K_GENTIME);
         case K_SEQ:
         case K_SET: {
             const Field *fs = fields_of(d);
@@ -294,7 +261,8 @@ bool Encoder::contents(const TypeDesc &d, const void *v) {
             if (sorted) return sort_spans(spans.data(), spans.size(), used_ - start, false);
             return true;
         }
-        default: return fail(QRT_ASN_E_FATAL_ERROR, "descriptor of unknown kind");
+        default:
+            return fail(QRT_ASN_E_FATAL_ERROR, "descriptor of unknown kind");
     }
 }
 
@@ -390,7 +358,8 @@ bool Encoder::any(const Any &a) {
         return fail(QRT_ASN_E_BAD_ENCODING, "open type does not hold exactly one encoding");
     if (canonical) return put(a.value, a.length);
     std::vector<uint8_t> norm;
-    if (!normalize_element(p, end, depth_, norm, next, e)) return fail(QRT_ASN_E_BAD_ENCODING, "open type cannot be read");
+    if (!normalize_element(p, end, depth_, norm, next, e))
+        return fail(QRT_ASN_E_BAD_ENCODING, "open type cannot be read");
     return put(norm.data(), norm.size());
 }
 

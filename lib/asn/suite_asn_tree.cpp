@@ -9,24 +9,7 @@
 
 namespace ostrel::asn {
 
-size_t value_size(const TypeDesc &d);
-
 namespace {
-
-inline const Field *fields_of(const TypeDesc &d) { return &kFields[d.first]; }
-
-inline uint32_t get_mask(const void *v, unsigned bytes) {
-    switch (bytes) {
-        case 1:
-            return *static_cast<const uint8_t *>(v);
-        case 2:
-            return *static_cast<const uint16_t *>(v);
-        case 4:
-            return *static_cast<const uint32_t *>(v);
-        default:
-            return 0;
-    }
-}
 
 struct Node {
     Node *next;

@@ -59,6 +59,11 @@ function(ostrel_library name)
   set(tgt ostrel_${L_DIR})
 
   set(sources ${L_SOURCES})
+  # The converter writes beside the library's objects; Ninja makes output folders itself, Make
+  # does not, so the folder exists from configure time on.
+  if(L_EUCKR_SOURCES)
+    file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/euckr)
+  endif()
   foreach(src IN LISTS L_EUCKR_SOURCES)
     get_filename_component(base ${src} NAME)
     set(out ${CMAKE_CURRENT_BINARY_DIR}/euckr/${base})

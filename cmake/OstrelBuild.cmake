@@ -21,6 +21,8 @@
 # its version, alias Ostrel::<Name>, one pkg-config file and an entry in the CMake package.
 
 set(OSTREL_EUCKR_TOOL ${CMAKE_CURRENT_LIST_DIR}/euckr.py)
+# Installed programs find the libraries from bin/ through a RUNPATH relative to themselves.
+file(RELATIVE_PATH OSTREL_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 set_property(GLOBAL PROPERTY OSTREL_EXPORTED_TARGETS "")
 
 # Warnings and sanitizers apply to every target of the tree.
@@ -82,13 +84,17 @@ function(ostrel_library name)
     VERSION ${L_VERSION}
     SOVERSION ${major}
     EXPORT_NAME ${name}
-    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib
+    INSTALL_RPATH "$ORIGIN")
   target_include_directories(${tgt} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
     $<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/ostrel>)
   target_compile_definitions(${tgt} PRIVATE OSTREL_BUILDING_LIBRARY _GNU_SOURCE)
   target_link_libraries(${tgt} PRIVATE ostrel_common Threads::Threads)
+  # Installed, the libraries sit side by side and find each other through a RUNPATH of $ORIGIN,
+  # whatever the prefix; RUNPATH rather than RPATH, so LD_LIBRARY_PATH still takes precedence.
+  target_link_options(${tgt} PRIVATE LINKER:--enable-new-dtags)
   if(NOT OSTREL_BUILD_FUZZ)  # clang links the sanitizer runtime into executables only
     target_link_options(${tgt} PRIVATE -Wl,--no-undefined)
   endif()
@@ -197,7 +203,8 @@ function(ostrel_tool name)
   target_link_libraries(${name} PRIVATE ${P_LINKS} ostrel_common Threads::Threads)
   target_compile_definitions(${name} PRIVATE _GNU_SOURCE)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-    INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+    INSTALL_RPATH "$ORIGIN/${OSTREL_BIN_TO_LIB}")
+  target_link_options(${name} PRIVATE LINKER:--enable-new-dtags)
   install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 

@@ -21,9 +21,11 @@
 # its version, alias Ostrel::<Name>, one pkg-config file and an entry in the CMake package.
 
 set(OSTREL_EUCKR_TOOL ${CMAKE_CURRENT_LIST_DIR}/euckr.py)
+set(OSTREL_EXPORTS_MAP ${CMAKE_CURRENT_LIST_DIR}/exports.map)
 # Installed programs find the libraries from bin/ through a RUNPATH relative to themselves.
 file(RELATIVE_PATH OSTREL_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 set_property(GLOBAL PROPERTY OSTREL_EXPORTED_TARGETS "")
+set_property(GLOBAL PROPERTY OSTREL_PUBLIC_HEADERS "")
 
 # Warnings and sanitizers apply to every target of the tree.
 add_compile_options(-Wall -Wextra -Wshadow -Wno-missing-field-initializers)
@@ -85,7 +87,8 @@ function(ostrel_library name)
     SOVERSION ${major}
     EXPORT_NAME ${name}
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib
-    INSTALL_RPATH "$ORIGIN")
+    INSTALL_RPATH "$ORIGIN"
+    LINK_DEPENDS ${OSTREL_EXPORTS_MAP})
   target_include_directories(${tgt} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
     $<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}>
@@ -95,6 +98,7 @@ function(ostrel_library name)
   # Installed, the libraries sit side by side and find each other through a RUNPATH of $ORIGIN,
   # whatever the prefix; RUNPATH rather than RPATH, so LD_LIBRARY_PATH still takes precedence.
   target_link_options(${tgt} PRIVATE LINKER:--enable-new-dtags)
+  target_link_options(${tgt} PRIVATE LINKER:--version-script=${OSTREL_EXPORTS_MAP})
   if(NOT OSTREL_BUILD_FUZZ)  # clang links the sanitizer runtime into executables only
     target_link_options(${tgt} PRIVATE -Wl,--no-undefined)
   endif()
@@ -118,6 +122,7 @@ function(ostrel_library name)
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel)
   install(FILES ${pub} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel)
+  set_property(GLOBAL APPEND PROPERTY OSTREL_PUBLIC_HEADERS ${pub})
 
   list(JOIN requires ", " OSTREL_PC_REQUIRES)
   set(OSTREL_PC_NAME Ostrel${name})

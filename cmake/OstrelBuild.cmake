@@ -15,6 +15,7 @@
 #                  BENCH_LINKS ...
 #                  FUZZERS name=source.cpp ...   libFuzzer targets
 #                  FUZZ_CORPUS ...        seed corpus directories for its fuzzers
+#                                         (default: fuzz/corpus/<fuzzer name> when it exists)
 #                  FUZZ_SECONDS n)        how long the CI smoke run gives each fuzzer
 #
 # A library <Name> builds target ostrel_<short>, file libOstrel<Name>.so with a SONAME taken from
@@ -45,7 +46,9 @@ if(OSTREL_BUILD_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     message(FATAL_ERROR "fuzz targets need clang (use the fuzz preset)")
   endif()
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  # Undefined behaviour stops the run like any other finding, instead of a line in the log.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+    -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
@@ -191,6 +194,9 @@ function(ostrel_fuzzer name)
   cmake_parse_arguments(F "" "SECONDS" "SOURCES;LINKS;CORPUS" ${ARGN})
   if(NOT F_SECONDS)
     set(F_SECONDS 10)
+  endif()
+  if(NOT F_CORPUS AND IS_DIRECTORY ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+    set(F_CORPUS fuzz/corpus/${name})
   endif()
   add_executable(fuzz_${name} ${F_SOURCES})
   target_link_libraries(fuzz_${name} PRIVATE ${F_LINKS} ostrel_common)

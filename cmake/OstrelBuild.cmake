@@ -15,13 +15,18 @@
 #                  BENCH_LINKS ...
 #                  FUZZERS name=source.cpp ...   libFuzzer targets
 #                  FUZZ_CORPUS ...        seed corpus directories for its fuzzers
+#                                         (default: fuzz/corpus/<fuzzer name> when it exists)
 #                  FUZZ_SECONDS n)        how long the CI smoke run gives each fuzzer
 #
 # A library <Name> builds target ostrel_<short>, file libOstrel<Name>.so with a SONAME taken from
 # its version, alias Ostrel::<Name>, one pkg-config file and an entry in the CMake package.
 
 set(OSTREL_EUCKR_TOOL ${CMAKE_CURRENT_LIST_DIR}/euckr.py)
+set(OSTREL_EXPORTS_MAP ${CMAKE_CURRENT_LIST_DIR}/exports.map)
+# Installed programs find the libraries from bin/ through a RUNPATH relative to themselves.
+file(RELATIVE_PATH OSTREL_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 set_property(GLOBAL PROPERTY OSTREL_EXPORTED_TARGETS "")
+set_property(GLOBAL PROPERTY OSTREL_PUBLIC_HEADERS "")
 
 # Warnings and sanitizers apply to every target of the tree.
 add_compile_options(-Wall -Wextra -Wshadow -Wno-missing-field-initializers)
@@ -41,7 +46,9 @@ if(OSTREL_BUILD_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     message(FATAL_ERROR "fuzz targets need clang (use the fuzz preset)")
   endif()
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  # Undefined behaviour stops the run like any other finding, instead of a line in the log.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+    -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
@@ -59,6 +66,11 @@ function(ostrel_library name)
   set(tgt ostrel_${L_DIR})
 
   set(sources ${L_SOURCES})
+  # The converter writes beside the library's objects; Ninja makes output folders itself, Make
+  # does not, so the folder exists from configure time on.
+  if(L_EUCKR_SOURCES)
+    file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/euckr)
+  endif()
   foreach(src IN LISTS L_EUCKR_SOURCES)
     get_filename_component(base ${src} NAME)
     set(out ${CMAKE_CURRENT_BINARY_DIR}/euckr/${base})
@@ -77,13 +89,19 @@ function(ostrel_library name)
     VERSION ${L_VERSION}
     SOVERSION ${major}
     EXPORT_NAME ${name}
-    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib
+    INSTALL_RPATH "$ORIGIN"
+    LINK_DEPENDS ${OSTREL_EXPORTS_MAP})
   target_include_directories(${tgt} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
     $<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/ostrel>)
   target_compile_definitions(${tgt} PRIVATE OSTREL_BUILDING_LIBRARY _GNU_SOURCE)
   target_link_libraries(${tgt} PRIVATE ostrel_common Threads::Threads)
+  # Installed, the libraries sit side by side and find each other through a RUNPATH of $ORIGIN,
+  # whatever the prefix; RUNPATH rather than RPATH, so LD_LIBRARY_PATH still takes precedence.
+  target_link_options(${tgt} PRIVATE LINKER:--enable-new-dtags)
+  target_link_options(${tgt} PRIVATE LINKER:--version-script=${OSTREL_EXPORTS_MAP})
   if(NOT OSTREL_BUILD_FUZZ)  # clang links the sanitizer runtime into executables only
     target_link_options(${tgt} PRIVATE -Wl,--no-undefined)
   endif()
@@ -107,6 +125,7 @@ function(ostrel_library name)
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel)
   install(FILES ${pub} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel)
+  set_property(GLOBAL APPEND PROPERTY OSTREL_PUBLIC_HEADERS ${pub})
 
   list(JOIN requires ", " OSTREL_PC_REQUIRES)
   set(OSTREL_PC_NAME Ostrel${name})
@@ -176,6 +195,9 @@ function(ostrel_fuzzer name)
   if(NOT F_SECONDS)
     set(F_SECONDS 10)
   endif()
+  if(NOT F_CORPUS AND IS_DIRECTORY ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+    set(F_CORPUS fuzz/corpus/${name})
+  endif()
   add_executable(fuzz_${name} ${F_SOURCES})
   target_link_libraries(fuzz_${name} PRIVATE ${F_LINKS} ostrel_common)
   target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
@@ -192,7 +214,8 @@ function(ostrel_tool name)
   target_link_libraries(${name} PRIVATE ${P_LINKS} ostrel_common Threads::Threads)
   target_compile_definitions(${name} PRIVATE _GNU_SOURCE)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-    INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+    INSTALL_RPATH "$ORIGIN/${OSTREL_BIN_TO_LIB}")
+  target_link_options(${name} PRIVATE LINKER:--enable-new-dtags)
   install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 

@@ -94,11 +94,12 @@ int oid_to_dotted(ZQ_ASN_CTX *ctx, const ObjectID *oid, char **out) {
         if (first) {
             unsigned top = less_than(arc, 40) ? 0 : less_than(arc, 80) ? 1 : 2;
             sub_small(arc, 40 * top);
-            text = std::to_string(top) + "." + to_text(arc);
+            text = std::to_string(top);
             first = false;
-        } else {
-            text += "." + to_text(arc);
         }
+        // Appended piece by piece: no temporary strings to copy, and nothing for -O3 to misread.
+        text += '.';
+        text += to_text(arc);
         arc.clear();
     }
     char *s = static_cast<char *>(QRT_malloc(text.size() + 1));

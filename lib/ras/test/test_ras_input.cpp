@@ -127,7 +127,10 @@ TEST(RasInput, HangulCutNeverSplitsAPair) {
         EXPECT_EQ(kept, static_cast<size_t>(std::min(n, 6) / 2 * 2)) << n;
     }
     // Pairs are counted from the start, whatever the second byte.
-    std::string mixed = "a" + euckr("가") + "b" + euckr("나");  // a, pair, b, pair
+    std::string mixed = "a";  // a, pair, b, pair
+    mixed += euckr("가");
+    mixed += 'b';
+    mixed += euckr("나");
     const std::pair<int, size_t> rows[] = {{1, 1}, {2, 1}, {3, 3}, {4, 4}, {5, 4}, {6, 6}};
     for (auto [n, want] : rows) {
         std::string t = mixed;
@@ -154,7 +157,9 @@ TEST(RasInput, RegistrationLengthsOnKoreanNames) {
     EXPECT_EQ(QRT_RAS_ChkInputLen(&req), 71014);
 
     // Cutting: the company to 32 bytes, the name to (62 - 12 - 10) * 2 / 3 = 26 bytes.
-    std::strcpy(req.company, ("x" + euckr("가나다라마바사아자차카타파하가나다")).c_str());  // 35 bytes
+    std::string company = "x";
+    company += euckr("가나다라마바사아자차카타파하가나다");  // 35 bytes
+    std::strcpy(req.company, company.c_str());
     std::strcpy(req.user_name, euckr("가나다라마바사아자차카타파하가").c_str());             // 30 bytes
     std::strcpy(req.user_id, "uuuuuuuuuu");
     ASSERT_EQ(QRT_RAS_Check_InputLnegthHangulCut(&req), 0);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_certs.hpp"
 #include "suite_asn.h"
 
 extern "C" {
@@ -58,12 +59,18 @@ Bytes base64(const std::string &text) {
     int bits = 0;
     for (char c : text) {
         int d;
-        if (c >= 'A' && c <= 'Z') d = c - 'A';
-        else if (c >= 'a' && c <= 'z') d = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') d = c - '0' + 52;
-        else if (c == '+') d = 62;
-        else if (c == '/') d = 63;
-        else continue;
+        if (c >= 'A' && c <= 'Z')
+            d = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            d = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            d = c - '0' + 52;
+        else if (c == '+')
+            d = 62;
+        else if (c == '/')
+            d = 63;
+        else
+            continue;
         v = (v << 6) | static_cast<unsigned>(d);
         bits += 6;
         if (bits >= 8) {
@@ -96,39 +103,7 @@ std::vector<Bytes> load_roots() {
 // An RSA-2048 end-entity certificate with the usual extensions, about 1 KB of DER.
 Bytes make_leaf() {
     EVP_PKEY *key = EVP_RSA_gen(2048);
-    X509 *x = X509_new();
-    X509_set_version(x, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x), 0x1234567);
-    X509_gmtime_adj(X509_getm_notBefore(x), 0);
-    X509_gmtime_adj(X509_getm_notAfter(x), 86400L * 365);
-    X509_NAME *name = X509_NAME_new();
-    X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC, (const unsigned char *)"KR", -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, (const unsigned char *)"Ostrel Bench", -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, (const unsigned char *)"leaf.example.test", -1, -1, 0);
-    X509_set_subject_name(x, name);
-    X509_set_issuer_name(x, name);
-    X509_set_pubkey(x, key);
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, x, x, nullptr, nullptr, 0);
-    const char *exts[][2] = {{"basicConstraints", "critical,CA:FALSE"},
-                             {"keyUsage", "critical,digitalSignature,keyEncipherment"},
-                             {"extendedKeyUsage", "serverAuth,clientAuth"},
-                             {"subjectKeyIdentifier", "hash"},
-                             {"subjectAltName", "DNS:leaf.example.test,DNS:www.example.test"},
-                             {"crlDistributionPoints", "URI:http://crl.example.test/ca.crl"}};
-    for (auto &e : exts) {
-        X509_EXTENSION *ext = X509V3_EXT_conf(nullptr, &ctx, e[0], e[1]);
-        X509_add_ext(x, ext, -1);
-        X509_EXTENSION_free(ext);
-    }
-    X509_sign(x, key, EVP_sha256());
-    unsigned char *der = nullptr;
-    int n = i2d_X509(x, &der);
-    Bytes out(der, der + n);
-    OPENSSL_free(der);
-    X509_NAME_free(name);
-    X509_free(x);
+    Bytes out = bench::make_leaf(key, EVP_sha256());
     EVP_PKEY_free(key);
     return out;
 }

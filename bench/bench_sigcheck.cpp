@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "bench_certs.hpp"
 #include "suite_asn.h"
 #include "suite_csp.h"
 
@@ -14,38 +15,14 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// A self-signed certificate of about 1 KB for the key.
-Bytes make_cert(EVP_PKEY *key, const EVP_MD *md) {
-    X509 *x = X509_new();
-    X509_set_version(x, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x), 0x7654321);
-    X509_gmtime_adj(X509_getm_notBefore(x), 0);
-    X509_gmtime_adj(X509_getm_notAfter(x), 86400L * 365);
-    X509_NAME *name = X509_NAME_new();
-    X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC, (const unsigned char *)"KR", -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, (const unsigned char *)"Ostrel Bench", -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, (const unsigned char *)"sig.example.test", -1, -1, 0);
-    X509_set_subject_name(x, name);
-    X509_set_issuer_name(x, name);
-    X509_set_pubkey(x, key);
-    X509_sign(x, key, md);
-    unsigned char *der = nullptr;
-    int n = i2d_X509(x, &der);
-    Bytes out(der, der + n);
-    OPENSSL_free(der);
-    X509_NAME_free(name);
-    X509_free(x);
-    return out;
-}
-
 const Bytes &cert(int which) {
     static Bytes rsa, ec;
     if (rsa.empty()) {
         EVP_PKEY *k = EVP_RSA_gen(2048);
-        rsa = make_cert(k, EVP_sha256());
+        rsa = bench::make_leaf(k, EVP_sha256());
         EVP_PKEY_free(k);
         k = EVP_EC_gen("P-256");
-        ec = make_cert(k, EVP_sha256());
+        ec = bench::make_leaf(k, EVP_sha256());
         EVP_PKEY_free(k);
     }
     return which ? ec : rsa;

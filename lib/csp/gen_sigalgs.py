@@ -6,21 +6,13 @@ encoding from the object-identifier registries, so that an identifier is written
 """
 import argparse
 import os
+import sys
 
-
-def read_oids(paths):
-    der = {}
-    for path in paths:
-        with open(path) as fh:
-            header = fh.readline().rstrip("\n").split("\t")
-            for line in fh:
-                if not line.strip():
-                    continue
-                cols = dict(zip(header, line.rstrip("\n").split("\t")))
-                if cols["name"] in der:
-                    raise SystemExit("%s: %s listed twice" % (path, cols["name"]))
-                der[cols["name"]] = bytes.fromhex(cols["der_hex"])
-    return der
+# One reader of the object-identifier registries: the schema generator's (no bytecode cache is
+# written into the source tree).
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "asn", "schema"))
+from asngen import read_oids  # noqa: E402
 
 
 def main():
@@ -29,7 +21,7 @@ def main():
     ap.add_argument("--oids", required=True, action="append")
     ap.add_argument("--out", required=True)
     a = ap.parse_args()
-    der = read_oids(a.oids)
+    der = read_oids(a.oids)[1]
     rows = {"sig": [], "key": [], "hash": [], "mgf": []}
     with open(a.table) as fh:
         for n, line in enumerate(fh, 1):

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "csp_pkey.hpp"
-#include "ostrel/tlv.hpp"
 #include "ostrel/guard.hpp"
+#include "ostrel/tlv.hpp"
 
 using namespace ostrel;
 using namespace ostrel::csp;
@@ -245,14 +245,24 @@ int sign_param(const ZQ_CSP_SigAlg &alg, BIN *pkey_param, BIN *pub, ZQ_CSP_SignP
     }
 }
 
-// The digest of the signed bytes for the digest-level algorithms.
-int digest_of(const ZQ_CSP_SigAlg &alg, const BIN *data, unsigned char *md, unsigned &n) {
+// What the algorithm's branch receives: the digest of the signed bytes (kept in md), or the
+// bytes themselves for the KCDSA family, which hashes them with the signer's key.
+struct Covered {
+    unsigned char md[WJ_HASH_MAX_LENGTH];
+    BIN data{0, nullptr};
+};
+
+int covered(const ZQ_CSP_SigAlg &alg, const BIN *signed_bytes, Covered &c) {
+    c.data = *signed_bytes;
+    if (is_message_level(alg.pkeyID)) return 0;
     int core = core_hash(alg.hashID);
     if (!core) return QRT_CSP_UNKNOWN_ID;
-    if (int rc = WJC_Hash(md, &n, data->value, data->length, core)) {
+    unsigned n = sizeof c.md;
+    if (int rc = WJC_Hash(c.md, &n, signed_bytes->value, signed_bytes->length, core)) {
         OSTREL_CORE_FAIL("WJ_Hash", rc);
         return QRT_CSP_CRYPTO_FAILED;
     }
+    c.data = BIN{n, c.md};
     return 0;
 }
 
@@ -421,14 +431,9 @@ QRT_API int QRT_CSP_VerifySignedData(const ZQ_CSP_AlgID *algID, const BIN *signe
         BIN pub = view(k.key);
         ZQ_CSP_SignParam p;
         if (int rc = sign_param(alg, &param, nullptr, p)) return OSTREL_FAIL_AS(fn_, rc);
-        unsigned char md[WJ_HASH_MAX_LENGTH];
-        unsigned mdn = sizeof md;
-        BIN data = *signedBytes;
-        if (!is_message_level(alg.pkeyID)) {
-            if (int rc = digest_of(alg, signedBytes, md, mdn)) return OSTREL_FAIL_AS(fn_, rc);
-            data = BIN{mdn, md};
-        }
-        return traced(fn_, verify_by_id(signature, &data, &pub, alg.signID, &p));
+        Covered c;
+        if (int rc = covered(alg, signedBytes, c)) return OSTREL_FAIL_AS(fn_, rc);
+        return traced(fn_, verify_by_id(signature, &c.data, &pub, alg.signID, &p));
     });
 }
 
@@ -446,14 +451,9 @@ QRT_API int QRT_CSP_SignData(BIN *signature, const BIN *signedBytes, const ZQ_CS
         ZQ_CSP_SignParam p;
         if (int rc = sign_param(a, const_cast<BIN *>(pkeyParam), const_cast<BIN *>(publicKey), p))
             return OSTREL_FAIL_AS(fn_, rc);
-        unsigned char md[WJ_HASH_MAX_LENGTH];
-        unsigned mdn = sizeof md;
-        BIN data = *signedBytes;
-        if (!is_message_level(a.pkeyID)) {
-            if (int rc = digest_of(a, signedBytes, md, mdn)) return OSTREL_FAIL_AS(fn_, rc);
-            data = BIN{mdn, md};
-        }
-        int rc = sign_by_id(signature, &data, privateKey, a.signID, &p);
+        Covered c;
+        if (int rc = covered(a, signedBytes, c)) return OSTREL_FAIL_AS(fn_, rc);
+        int rc = sign_by_id(signature, &c.data, privateKey, a.signID, &p);
         if (rc) QRT_BIN_Reset(signature);
         return traced(fn_, rc);
     });

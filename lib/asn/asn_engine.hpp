@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ostrel/tlv.hpp"
 #include "suite_asn.h"
 
 // A tag as class (0 universal, 1 application, 2 context, 3 private) and number.
@@ -147,18 +148,7 @@ inline void set_mask(void *v, unsigned bytes, uint32_t bit) {
 // Size of the C value a PDU of this type is held in (a list is a pointer to its first node).
 inline size_t value_size(const TypeDesc &d) { return d.kind == K_SEQOF || d.kind == K_SETOF ? sizeof(void *) : d.size; }
 
-// Length octets of a definite length n (DER: minimal); the count written into b.
-inline size_t length_octets(size_t n, uint8_t b[9]) {
-    if (n < 0x80) {
-        b[0] = static_cast<uint8_t>(n);
-        return 1;
-    }
-    size_t bytes = 0;
-    for (size_t x = n; x; x >>= 8) ++bytes;
-    b[0] = static_cast<uint8_t>(0x80 | bytes);
-    for (size_t i = 0; i < bytes; ++i) b[1 + i] = static_cast<uint8_t>(n >> (8 * (bytes - 1 - i)));
-    return bytes + 1;
-}
+using tlv::length_octets;
 
 // Identifier octets of a tag (class and number as ASN_TAG packs them); the count written into b.
 inline size_t ident_octets(uint32_t tag, bool cons, uint8_t b[6]) {

@@ -84,14 +84,9 @@ struct Span {
 inline size_t header_length(size_t len) { return len < 0x80 ? 2 : len < 0x100 ? 3 : len < 0x10000 ? 4 : 5; }
 
 inline void put_header(Span &o, uint8_t tag, size_t len) {
+    uint8_t l[9];
     o.put(tag);
-    if (len < 0x80) {
-        o.put(static_cast<uint8_t>(len));
-        return;
-    }
-    int k = len < 0x100 ? 1 : len < 0x10000 ? 2 : 3;
-    o.put(static_cast<uint8_t>(0x80 | k));
-    while (k--) o.put(static_cast<uint8_t>(len >> (8 * k)));
+    for (size_t i = 0, n = ostrel::tlv::length_octets(len, l); i < n; ++i) o.put(l[i]);
 }
 
 // Content length of the non-negative INTEGER of a record's magnitude.
@@ -114,16 +109,9 @@ class Writer {
     SecBytes out;
 
     void header(uint8_t tag, size_t len) {
+        uint8_t l[9];
         out.push_back(tag);
-        if (len < 0x80) {
-            out.push_back(static_cast<uint8_t>(len));
-            return;
-        }
-        uint8_t b[4];
-        int k = 0;
-        for (size_t v = len; v; v >>= 8) b[k++] = static_cast<uint8_t>(v);
-        out.push_back(static_cast<uint8_t>(0x80 | k));
-        while (k) out.push_back(b[--k]);
+        out.insert(out.end(), l, l + ostrel::tlv::length_octets(len, l));
     }
     void tlv(uint8_t tag, const uint8_t *p, size_t n) {
         header(tag, n);

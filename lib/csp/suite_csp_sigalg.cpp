@@ -278,14 +278,9 @@ int traced(const char *fn, int rc) { return rc == 0 || rc == QRT_CSP_INVALID_INP
 struct Out {
     std::vector<uint8_t> b;
     void header(uint8_t tag, size_t len) {
+        uint8_t l[9];
         b.push_back(tag);
-        if (len < 0x80) {
-            b.push_back(static_cast<uint8_t>(len));
-            return;
-        }
-        int k = len < 0x100 ? 1 : len < 0x10000 ? 2 : 3;
-        b.push_back(static_cast<uint8_t>(0x80 | k));
-        while (k--) b.push_back(static_cast<uint8_t>(len >> (8 * k)));
+        b.insert(b.end(), l, l + ostrel::tlv::length_octets(len, l));
     }
     void tlv(uint8_t tag, const Out &inner) {
         header(tag, inner.b.size());

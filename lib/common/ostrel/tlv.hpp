@@ -215,4 +215,19 @@ inline bool equals(const Reader &r, const uint8_t *bytes, size_t n) {
     return true;
 }
 
+// ---- writing ----------------------------------------------------------------------------
+
+// Length octets of a definite length n in DER (minimal); the count written into b.
+inline size_t length_octets(size_t n, uint8_t b[9]) {
+    if (n < 0x80) {
+        b[0] = static_cast<uint8_t>(n);
+        return 1;
+    }
+    size_t bytes = 0;
+    for (size_t x = n; x; x >>= 8) ++bytes;
+    b[0] = static_cast<uint8_t>(0x80 | bytes);
+    for (size_t i = 0; i < bytes; ++i) b[1 + i] = static_cast<uint8_t>(n >> (8 * (bytes - 1 - i)));
+    return bytes + 1;
+}
+
 }  // namespace ostrel::tlv

@@ -150,13 +150,18 @@ class Writer {
         return 0;
     }
     void small(unsigned long v) {
-        uint8_t b[8];
+        // INTEGER tag, length and magnitude (a zero in front when the top bit is set), written
+        // in one piece
+        uint8_t b[12] = {};
         size_t n = 0;
         do {
-            b[7 - n++] = static_cast<uint8_t>(v);
+            b[11 - n++] = static_cast<uint8_t>(v);
             v >>= 8;
         } while (v);
-        unsigned_int(b + 8 - n, n);
+        if (b[12 - n] & 0x80) ++n;
+        b[10 - n] = kInteger;
+        b[11 - n] = static_cast<uint8_t>(n);
+        raw(b + 10 - n, n + 2);
     }
 };
 

@@ -26,6 +26,7 @@ using ostrel::test::write_file;
 BIN view(const Bytes &b) { return BIN{static_cast<unsigned>(b.size()), const_cast<unsigned char *>(b.data())}; }
 Bytes bytes_of(const Any &a) { return Bytes(a.value, a.value + a.length); }
 Bytes bytes_of(const std::string &s) { return Bytes(s.begin(), s.end()); }
+std::string name_key(const Any &a) { return std::string(reinterpret_cast<const char *>(a.value), a.length); }
 
 // A tree decoded from DER, with the decoder's code.
 template <class T, int Pdu>
@@ -202,17 +203,17 @@ TEST_F(X509Signatures, PkitsCertificatesAndCrls) {
     auto crl_files = files_in("../shared/conformance/pkits/crls");
     ASSERT_GT(cert_files.size(), 400u);
     std::vector<std::unique_ptr<Cert>> certs;
-    std::multimap<Bytes, size_t> by_subject;
+    std::multimap<std::string, size_t> by_subject;  // by the name's encoding
     for (const auto &[name, der] : cert_files) {
         certs.push_back(std::make_unique<Cert>(der));
         ASSERT_EQ(certs.back()->rc, 0) << name;
-        by_subject.emplace(bytes_of((*certs.back())->tbsCertificate.subject_encoded), certs.size() - 1);
+        by_subject.emplace(name_key((*certs.back())->tbsCertificate.subject_encoded), certs.size() - 1);
     }
     // domain parameters of a key: its own, else its issuer's
     std::function<Bytes(size_t, int)> params_of = [&](size_t i, int depth) -> Bytes {
         Bytes own = key_params(certs[i]->t());
         if (!own.empty() || depth > 8) return own;
-        auto range = by_subject.equal_range(bytes_of((*certs[i])->tbsCertificate.issuer_encoded));
+        auto range = by_subject.equal_range(name_key((*certs[i])->tbsCertificate.issuer_encoded));
         for (auto it = range.first; it != range.second; ++it)
             if (it->second != i && !key_params(certs[it->second]->t()).empty())
                 return key_params(certs[it->second]->t());
@@ -221,7 +222,7 @@ TEST_F(X509Signatures, PkitsCertificatesAndCrls) {
         return {};
     };
     // true when some certificate of the issuer's name (or, failing that, any) verifies it
-    auto verified = [&](const Bytes &issuer, auto &&try_one) {
+    auto verified = [&](const std::string &issuer, auto &&try_one) {
         auto range = by_subject.equal_range(issuer);
         for (auto it = range.first; it != range.second; ++it)
             if (try_one(it->second) == 0) return true;
@@ -232,14 +233,14 @@ TEST_F(X509Signatures, PkitsCertificatesAndCrls) {
     std::set<std::string> failed;
     for (size_t i = 0; i < certs.size(); ++i) {
         const Certificate *c = certs[i]->t();
-        bool ok = verified(bytes_of(c->tbsCertificate.issuer_encoded),
+        bool ok = verified(name_key(c->tbsCertificate.issuer_encoded),
                            [&](size_t j) { return check_cert(c, spki_of(certs[j]->t()), params_of(j, 0)); });
         if (!ok) failed.insert(cert_files[i].first);
     }
     for (const auto &[name, der] : crl_files) {
         Crl crl(der);
         ASSERT_EQ(crl.rc, 0) << name;
-        bool ok = verified(bytes_of(crl->tbsCertList.issuer_encoded), [&](size_t j) {
+        bool ok = verified(name_key(crl->tbsCertList.issuer_encoded), [&](size_t j) {
             return check(crl->signatureAlgorithm, crl->tbsCertList_encoded, crl->signature, spki_of(certs[j]->t()),
                          params_of(j, 0));
         });

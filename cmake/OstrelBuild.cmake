@@ -1,6 +1,7 @@
 # Build helpers shared by every Ostrel library, tool, test, benchmark and fuzz target.
 #
 #   ostrel_library(<Name> DIR <short> VERSION a.b.c.d
+#                  ERRORS errors.tsv      its result codes and their texts (see errgen.py)
 #                  SOURCES ...            C++ modules
 #                  EUCKR_SOURCES ...      modules whose UTF-8 string literals become EUC-KR bytes
 #                  HEADERS ...            public headers, installed to include/ostrel
@@ -19,8 +20,12 @@
 #
 # A library <Name> builds target ostrel_<short>, file libOstrel<Name>.so with a SONAME taken from
 # its version, alias Ostrel::<Name>, one pkg-config file and an entry in the CMake package.
+#
+# With ERRORS, the public header suite_<short>_codes.h (the #defines, installed) and
+# the private <short>_errors.hpp (the texts) are generated from the list.
 
 set(OSTREL_EUCKR_TOOL ${CMAKE_CURRENT_LIST_DIR}/euckr.py)
+set(OSTREL_ERRGEN_TOOL ${CMAKE_CURRENT_LIST_DIR}/errgen.py)
 set_property(GLOBAL PROPERTY OSTREL_EXPORTED_TARGETS "")
 
 # Warnings and sanitizers apply to every target of the tree.
@@ -50,7 +55,7 @@ function(_ostrel_target_of short out)
 endfunction()
 
 function(ostrel_library name)
-  cmake_parse_arguments(L "" "DIR;VERSION;FUZZ_SECONDS"
+  cmake_parse_arguments(L "" "DIR;VERSION;ERRORS;FUZZ_SECONDS"
     "SOURCES;EUCKR_SOURCES;HEADERS;GENERATED_HEADERS;LINKS;PRIVATE_LINKS;TESTS;TEST_LINKS;TEST_LABELS;TEST_ENV;BENCHES;BENCH_LINKS;FUZZERS;FUZZ_CORPUS"
     ${ARGN})
   if(NOT L_DIR OR NOT L_VERSION)
@@ -68,6 +73,18 @@ function(ostrel_library name)
       COMMENT "EUC-KR texts of ${src}")
     list(APPEND sources ${out})
   endforeach()
+
+  if(L_ERRORS)
+    set(codes_h suite_${L_DIR}_codes.h)
+    set(texts_h ${CMAKE_CURRENT_BINARY_DIR}/${L_DIR}_errors.hpp)
+    add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${codes_h} ${texts_h}
+      COMMAND ${Python3_EXECUTABLE} ${OSTREL_ERRGEN_TOOL} --list ${CMAKE_CURRENT_SOURCE_DIR}/${L_ERRORS}
+              --library libOstrel${name} --header ${CMAKE_CURRENT_BINARY_DIR}/${codes_h} --texts ${texts_h}
+      DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${L_ERRORS} ${OSTREL_ERRGEN_TOOL} ${OSTREL_EUCKR_TOOL}
+      COMMENT "Result codes of libOstrel${name}")
+    list(APPEND sources ${CMAKE_CURRENT_BINARY_DIR}/${codes_h} ${texts_h})
+    list(APPEND L_GENERATED_HEADERS ${codes_h})
+  endif()
 
   add_library(${tgt} SHARED ${sources} ${L_HEADERS})
   add_library(Ostrel::${name} ALIAS ${tgt})

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "crypto_errors.hpp"
 #include "crypto_pkey.hpp"
 
 namespace ostrel::crypto {
@@ -295,43 +296,8 @@ QRT_API int WJC_SelfTest_InjectFault(int id) {
 QRT_API const char *WJC_SelfTest_Name(int id) { return (id >= 1 && id <= kKatCount) ? kKats[id - 1].name : nullptr; }
 
 QRT_API const char *WJC_GetErrorString(int code) {
-    struct Text {
-        int code;
-        const char *text;
-    };
-    static const Text kTexts[] = {
-        {WJ_OK, "success"},
-        {WJ_ERR_FAILED, "failed"},
-        {WJ_ERR_BAD_ARGUMENT, "bad argument"},
-        {WJ_ERR_BAD_CONTEXT, "context not initialised for this operation"},
-        {WJ_ERR_MEMORY, "memory allocation failed"},
-        {WJ_ERR_BUFFER_SMALL, "output buffer too small"},
-        {WJ_ERR_INTERNAL, "internal failure of the underlying library"},
-        {WJ_ERR_RANDOM, "random generator failed"},
-        {WJ_ERR_BAD_DER, "malformed DER"},
-        {WJ_ERR_SHORT_INPUT, "DER length runs past the input"},
-        {WJ_ERR_STATE, "operation not allowed in the current module state"},
-        {WJ_ERR_SELFTEST, "known-answer self-test failed"},
-        {WJ_ERR_UNKNOWN_ID, "unknown algorithm"},
-        {WJ_ERR_UNKNOWN_MODE, "unknown cipher mode"},
-        {WJ_ERR_UNKNOWN_PADDING, "unknown padding"},
-        {WJ_ERR_BAD_PADDING, "bad padding"},
-        {WJ_ERR_IV_LENGTH, "bad IV length"},
-        {WJ_ERR_MODE_SIZE, "bad mode size"},
-        {WJ_ERR_KEY_LENGTH, "bad key length"},
-        {WJ_ERR_DATA_LENGTH, "input is not a whole number of blocks"},
-        {WJ_ERR_CIPHER_PARAM, "bad cipher parameter"},
-        {WJ_ERR_ENCRYPT_FAILED, "encryption failed"},
-        {WJ_ERR_DECRYPT_FAILED, "decryption failed"},
-        {WJ_ERR_DSA_VERIFY, "DSA signature does not verify"},
-        {WJ_ERR_KCDSA_VERIFY, "KCDSA signature does not verify"},
-        {WJ_ERR_ECDSA_VERIFY, "ECDSA signature does not verify"},
-        {WJ_ERR_ECKCDSA_VERIFY, "EC-KCDSA signature does not verify"},
-        {WJ_ERR_RSA_VERIFY, "RSA signature does not verify"},
-    };
-    for (const Text &t : kTexts)
-        if (t.code == code) return t.text;
-    return "unknown error";
+    const char *text = find_text(generated::kErrorTexts, code, 1);
+    return text ? text : "unknown error";
 }
 
 }  // extern "C"

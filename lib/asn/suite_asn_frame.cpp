@@ -1,14 +1,11 @@
 // The ASN.1 layer's library frame: version, version check and error texts (English, Korean).
 #include "asn_errors.hpp"
 #include "asn_internal.h"
+#include "asn_version.hpp"
 
 using ostrel::generated::kErrorTexts;
-
-namespace {
-
-constexpr const char *kVersion = "1.7.0.0";
-
-}  // namespace
+using ostrel::generated::kRequirements;
+using ostrel::generated::kVersion;
 
 extern "C" {
 
@@ -16,7 +13,7 @@ QRT_API const char *QRT_ASN_GetVersion(void) { return kVersion; }
 QRT_API const char *QRT_GetVersionASN(void) { return kVersion; }
 
 QRT_API int QRT_ASN_CheckVersion(const char *required) {
-    return ostrel::check_version(kVersion, required, {{QRT_IO_GetVersion, "1.5.1.0"}});
+    return ostrel::check_version(kVersion, required, kRequirements);
 }
 
 QRT_API const char *QRT_ASN_GetErrorReason(int code, int lang) {

@@ -2,15 +2,11 @@
 // codes are the RA library's.
 #include "cas_errors.hpp"
 #include "cas_internal.h"
-#include "suite_csp.h"
+#include "cas_version.hpp"
 
 using ostrel::generated::kErrorTexts;
-
-namespace {
-
-constexpr const char *kVersion = "1.5.0.2";
-
-}  // namespace
+using ostrel::generated::kRequirements;
+using ostrel::generated::kVersion;
 
 extern "C" {
 
@@ -18,9 +14,7 @@ QRT_API const char *QRT_CAS_GetVersion(void) { return kVersion; }
 QRT_API const char *QRT_GetVersionCAS(void) { return kVersion; }
 
 QRT_API int QRT_CAS_CheckVersion(const char *required) {
-    return ostrel::check_version(
-        kVersion, required,
-        {{QRT_IO_GetVersion, "1.5.1.0"}, {QRT_CSP_GetVersion, "1.5.0.11"}, {QRT_RAS_GetVersion, "1.5.0.4"}});
+    return ostrel::check_version(kVersion, required, kRequirements);
 }
 
 QRT_API const char *QRT_CAS_GetErrorReason(int code, int locale) {

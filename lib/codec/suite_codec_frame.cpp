@@ -1,14 +1,11 @@
 // The codec's library frame: version, version check and error texts (English, Korean).
 #include "codec_errors.hpp"
 #include "codec_internal.h"
+#include "codec_version.hpp"
 
 using ostrel::generated::kErrorTexts;
-
-namespace {
-
-constexpr const char *kVersion = "1.5.0.6";
-
-}  // namespace
+using ostrel::generated::kRequirements;
+using ostrel::generated::kVersion;
 
 extern "C" {
 
@@ -16,7 +13,7 @@ QRT_API const char *QRT_Codec_GetVersion(void) { return kVersion; }
 QRT_API const char *QRT_GetVersionCodec(void) { return kVersion; }
 
 QRT_API int QRT_Codec_CheckVersion(const char *required) {
-    return ostrel::check_version(kVersion, required, {{QRT_IO_GetVersion, "1.5.1.0"}});
+    return ostrel::check_version(kVersion, required, kRequirements);
 }
 
 // Codes of the I/O core are handed on to it.

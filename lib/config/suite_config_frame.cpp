@@ -1,14 +1,11 @@
 // The configuration library's frame: version, version check and error texts.
 #include "config_errors.hpp"
 #include "config_internal.h"
+#include "config_version.hpp"
 
 using ostrel::generated::kErrorTexts;
-
-namespace {
-
-constexpr const char *kVersion = "1.6.0.1";
-
-}  // namespace
+using ostrel::generated::kRequirements;
+using ostrel::generated::kVersion;
 
 extern "C" {
 
@@ -16,7 +13,7 @@ QRT_API const char *QRT_CONFIG_GetVersion(void) { return kVersion; }
 QRT_API const char *QRT_GetVersionConfig(void) { return kVersion; }
 
 QRT_API int QRT_CONFIG_CheckVersion(const char *required) {
-    return ostrel::check_version(kVersion, required, {{QRT_IO_GetVersion, "1.5.1.0"}});
+    return ostrel::check_version(kVersion, required, kRequirements);
 }
 
 // The library has no Korean texts; every code it does not know reads "UnDefined Error Reason".

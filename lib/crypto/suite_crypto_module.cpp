@@ -10,12 +10,11 @@
 
 #include "crypto_errors.hpp"
 #include "crypto_pkey.hpp"
+#include "crypto_version.hpp"
 
 namespace ostrel::crypto {
 
 namespace {
-
-constexpr const char *kVersion = "1.3.0.0";
 
 struct Context {
     OSSL_LIB_CTX *ctx = nullptr;
@@ -246,7 +245,7 @@ using namespace ostrel::crypto;
 
 extern "C" {
 
-QRT_API const char *WJC_GetVersion(void) { return kVersion; }
+QRT_API const char *WJC_GetVersion(void) { return generated::kVersion; }
 
 QRT_API int WJC_Initialize(void) {
     if (g_state.load(std::memory_order_acquire) != WJC_STATE_FINALIZED) return 0;

@@ -1,14 +1,11 @@
 // The library frame: version, version check and the English and Korean error texts.
 #include "ras_errors.hpp"
 #include "ras_internal.h"
+#include "ras_version.hpp"
 
 using ostrel::generated::kErrorTexts;
-
-namespace {
-
-constexpr const char *kVersion = "1.5.0.4";
-
-}  // namespace
+using ostrel::generated::kRequirements;
+using ostrel::generated::kVersion;
 
 extern "C" {
 
@@ -16,7 +13,7 @@ QRT_API const char *QRT_RAS_GetVersion(void) { return kVersion; }
 QRT_API const char *QRT_GetVersionRAS(void) { return kVersion; }
 
 QRT_API int QRT_RAS_CheckVersion(const char *required) {
-    return ostrel::check_version(kVersion, required, {{QRT_IO_GetVersion, "1.5.1.0"}});
+    return ostrel::check_version(kVersion, required, kRequirements);
 }
 
 QRT_API const char *QRT_RAS_GetErrorReason(int code, int locale) {

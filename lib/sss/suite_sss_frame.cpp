@@ -1,14 +1,11 @@
 // The secret-sharing library's frame: version, version check and error texts.
 #include "sss_errors.hpp"
 #include "sss_internal.h"
+#include "sss_version.hpp"
 
 using ostrel::generated::kErrorTexts;
-
-namespace {
-
-constexpr const char *kVersion = "1.5.0.1";
-
-}  // namespace
+using ostrel::generated::kRequirements;
+using ostrel::generated::kVersion;
 
 extern "C" {
 
@@ -16,7 +13,7 @@ QRT_API const char *QRT_SSS_GetVersion(void) { return kVersion; }
 QRT_API const char *QRT_GetVersionSSS(void) { return kVersion; }
 
 QRT_API int QRT_SSS_CheckVersion(const char *required) {
-    return ostrel::check_version(kVersion, required, {{QRT_IO_GetVersion, "1.5.1.0"}, {WJC_GetVersion, "1.2.3.0"}});
+    return ostrel::check_version(kVersion, required, kRequirements);
 }
 
 QRT_API const char *QRT_SSS_GetErrorReason(int code, int locale) {

@@ -1,7 +1,9 @@
 // The library frame every library exports: version packing, version checks against the
 // libraries it runs on, and error-text look-up with hand-over of foreign codes by range.
 //
-// A library's codes and texts come from its errors.tsv (the generated <dir>_errors.hpp).
+// A library's version and the minimum versions it demands come from its ostrel_library() call
+// (the generated <dir>_version.hpp); its codes and texts come from its errors.tsv (the generated
+// <dir>_errors.hpp).
 #pragma once
 
 #include <cstddef>
@@ -26,7 +28,7 @@ struct Requirement {
 
 // 0 when `own` is at least `required` (skipped when NULL) and every dependency is at least
 // its minimum; -1 otherwise.
-inline int check_version(const char *own, const char *required, std::initializer_list<Requirement> deps = {}) {
+inline int check_version(const char *own, const char *required, std::span<const Requirement> deps) {
     if (required && pack_version(own) < pack_version(required)) return -1;
     for (const Requirement &r : deps)
         if (pack_version(r.get_version()) < pack_version(r.minimum)) return -1;

@@ -215,7 +215,7 @@ const ObjectID *const kBagTypes[] = {
 extern "C" {
 
 QRT_API const ObjectID *QRT_ASN_GetOID(int index) {
-    if (index < 0 || static_cast<unsigned>(index) >= kOidTableSize || index > 374) return nullptr;
+    if (index < 0 || static_cast<unsigned>(index) >= kOidTableSize) return nullptr;
     return kOidTable[index];
 }
 QRT_API const ObjectID *QRT_GetObjectID(int index) { return QRT_ASN_GetOID(index); }

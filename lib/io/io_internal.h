@@ -8,6 +8,10 @@
 
 namespace ostrel::io {
 
+// malloc outside the test allocation gate, for the error trace's own records (released with
+// QRT_free like any other block).
+void *raw_malloc(size_t size);
+
 // Restores errno on scope exit, so trace records written on a failure path do not clobber the
 // errno the caller branches on.
 class ErrnoKeeper {

@@ -25,10 +25,11 @@ const EVP_MD *fetch_md(const char *name);
 EVP_MAC *fetch_mac(const char *name);
 
 // 0 when an operation may run now (entering the operating state from "loaded" on the way),
-// else the code to return (WJ_ERR_STATE, WJ_ERR_SELFTEST).
+// else the code to return (WJ_ERR_STATE, WJ_ERR_SELFTEST, WJ_ERR_MEMORY).
 int gate();
 
-// Runs the known-answer self-tests without touching the state; 0 or WJ_ERR_SELFTEST.
+// Runs the known-answer self-tests without touching the state; 0, WJ_ERR_SELFTEST, or
+// WJ_ERR_MEMORY when memory ran short before they could finish.
 int run_selftests();
 
 // Catches what C++ may throw at an exported function's boundary.

@@ -173,7 +173,7 @@ bool take_fixed_k(BIGNUM *k);
 void exchange_fixed_k(SecBytes &k);
 
 // Public-key self-test i (0 RSA v1.5, 1 KCDSA, 2 EC-KCDSA, 3 DSA, 4 ECDSA, 5 DH): 0 passed,
-// 1 failed; corrupt damages the expected answer.
+// 1 failed; corrupt damages the expected answer. std::bad_alloc passes through.
 int pk_selftest(int i, bool corrupt);
 
 // ---- RSA ------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // The module: private OpenSSL context and algorithm cache, the state machine, the known-answer
 // self-tests, version and error texts.
 #include <openssl/crypto.h>
+#include <openssl/err.h>
 #include <openssl/provider.h>
 
 #include <atomic>
@@ -88,7 +89,9 @@ std::mutex g_state_mu;
 
 int enter_operating_locked() {
     if (!g_selftest_passed.load()) {
-        if (run_selftests() != 0) {
+        int rc = run_selftests();
+        if (rc == WJ_ERR_MEMORY) return rc;  // the tests could not run; the next call tries again
+        if (rc != 0) {
             g_state.store(WJC_STATE_ERROR);
             return WJ_ERR_SELFTEST;
         }
@@ -153,7 +156,7 @@ std::vector<uint8_t> unhex(const char *h) {
     return out;
 }
 
-// 0 passed, 1 failed, 2 not available in this build (skipped).
+// 0 passed, 1 failed, 2 not available in this build (skipped), 3 memory ran short.
 int run_kat(const Kat &k, bool corrupt) {
     std::vector<uint8_t> key = unhex(k.key), in = unhex(k.in), want = unhex(k.out);
     if (corrupt && !want.empty()) want[0] ^= 0x01;
@@ -199,6 +202,7 @@ int run_kat(const Kat &k, bool corrupt) {
         }
     }
     if (rc == WJ_ERR_UNKNOWN_ID) return 2;
+    if (rc == WJ_ERR_MEMORY) return 3;
     if (rc != 0) return 1;
     return (n == want.size() && ct_equal(got, want.data(), n)) ? 0 : 1;
 }
@@ -230,11 +234,20 @@ int gate() {
     return enter_operating_locked();
 }
 
+// A shortage of memory is no failed test: it gives WJ_ERR_MEMORY, which leaves the state alone.
 int run_selftests() {
     if (!libctx()) return WJ_ERR_SELFTEST;
     int fault = g_fault.load();
-    for (int i = 0; i < kKatCount; ++i)
-        if (run_kat(kKats[i], fault == i + 1) == 1) return WJ_ERR_SELFTEST;
+    try {
+        for (int i = 0; i < kKatCount; ++i) {
+            int r = run_kat(kKats[i], fault == i + 1);
+            if (r == 1) return WJ_ERR_SELFTEST;
+            if (r == 3) return WJ_ERR_MEMORY;
+        }
+    } catch (const std::bad_alloc &) {
+        ERR_clear_error();
+        return WJ_ERR_MEMORY;
+    }
     return 0;
 }
 

@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "ostrel/guard.hpp"
 #include "suite_crypto.h"
+
+#define OSTREL_BOUNDARY ::ostrel::crypto::kBoundary
 
 namespace ostrel::crypto {
 
@@ -32,17 +35,23 @@ int gate();
 // WJ_ERR_MEMORY when memory ran short before they could finish.
 int run_selftests();
 
-// Catches what C++ may throw at an exported function's boundary.
-template <class F>
-int guarded(F &&body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc &) {
-        return WJ_ERR_MEMORY;
-    } catch (...) {
-        return WJ_ERR_INTERNAL;
-    }
-}
+// The boundaries of the exported functions (ostrel/guard.hpp), with the core's codes. The core
+// leaves no trace records: a caller that sees a core call fail records it under the core
+// function's name. The public-key functions also empty OpenSSL's error queue after a failure, so
+// it does not grow in the caller's thread.
+inline const char *core_reason(int code, int) { return WJC_GetErrorString(code); }
+void clear_openssl_errors();
+inline constexpr Boundary kBoundary{.reason = core_reason,
+                                    .invalid_input = WJ_ERR_BAD_ARGUMENT,
+                                    .malloc_failed = WJ_ERR_MEMORY,
+                                    .internal = WJ_ERR_INTERNAL,
+                                    .records = false};
+inline constexpr Boundary kPkBoundary{.reason = core_reason,
+                                      .invalid_input = WJ_ERR_BAD_ARGUMENT,
+                                      .malloc_failed = WJ_ERR_MEMORY,
+                                      .internal = WJ_ERR_INTERNAL,
+                                      .after_failure = clear_openssl_errors,
+                                      .records = false};
 
 // Constant-time equality of n bytes.
 bool ct_equal(const void *a, const void *b, size_t n);

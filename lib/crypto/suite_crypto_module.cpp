@@ -251,6 +251,8 @@ int run_selftests() {
     return 0;
 }
 
+void clear_openssl_errors() { ERR_clear_error(); }
+
 }  // namespace ostrel::crypto
 
 using namespace ostrel;

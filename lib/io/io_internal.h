@@ -4,7 +4,14 @@
 #include "suite_io.h"
 
 #define OSTREL_REASON_FN QRT_IO_GetErrorReason
+#include "ostrel/guard.hpp"
 #include "ostrel/trace.hpp"
+
+namespace ostrel::io {
+// The boundary of the exported functions (ostrel/guard.hpp).
+inline constexpr Boundary kBoundary{OSTREL_REASON_FN, QRT_IO_INVALID_INPUT, QRT_IO_MALLOC_FAILED, QRT_IO_INTERNAL};
+}  // namespace ostrel::io
+#define OSTREL_BOUNDARY ::ostrel::io::kBoundary
 
 namespace ostrel::io {
 

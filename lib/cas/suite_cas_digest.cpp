@@ -24,13 +24,11 @@ int digest(BinOwner &out, std::string_view data) {
 }
 
 int to_hex(std::string &hex, const BIN &bytes) {
-    char *text = nullptr;
-    if (QRT_BinToHex(bytes.value, static_cast<int>(bytes.length), &text) != 0 || !text) {
-        QRT_free(text);
-        return QRT_CAS_HEX_FAILED;
-    }
-    hex.assign(text);
-    QRT_free(text);
+    char *raw = nullptr;
+    int rc = QRT_BinToHex(bytes.value, static_cast<int>(bytes.length), &raw);
+    qrt_ptr<char> text(raw);  // released also when the copy below throws
+    if (rc != 0 || !text) return QRT_CAS_HEX_FAILED;
+    hex.assign(text.get());
     return 0;
 }
 

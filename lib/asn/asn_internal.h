@@ -9,7 +9,7 @@
 
 namespace ostrel::asn {
 // The boundary of the exported functions (ostrel/guard.hpp).
-inline constexpr Boundary kBoundary{OSTREL_REASON_FN, QRT_ASN_INVALID_INPUT, QRT_ASN_MALLOC_FAILED, QRT_ASN_INTERNAL};
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_ASN_INVALID_INPUT, QRT_ASN_MALLOC_FAILED, QRT_ASN_INTERNAL};
 }  // namespace ostrel::asn
 #define OSTREL_BOUNDARY ::ostrel::asn::kBoundary
 

@@ -12,7 +12,7 @@
 
 namespace ostrel::codec {
 // The boundary of the exported functions (ostrel/guard.hpp).
-inline constexpr Boundary kBoundary{OSTREL_REASON_FN, QRT_CODEC_INVALID_INPUT, QRT_CODEC_MALLOC_FAILED,
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_CODEC_INVALID_INPUT, QRT_CODEC_MALLOC_FAILED,
                                     QRT_CODEC_INTERNAL};
 }  // namespace ostrel::codec
 #define OSTREL_BOUNDARY ::ostrel::codec::kBoundary

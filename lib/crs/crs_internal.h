@@ -10,7 +10,7 @@
 namespace ostrel::crs {
 // The boundary of the exported functions (ostrel/guard.hpp). The library has no internal-failure
 // code; other exceptions read as invalid input.
-inline constexpr Boundary kBoundary{OSTREL_REASON_FN, QRT_CRS_INVALID_INPUT, QRT_CRS_MALLOC_FAILED,
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_CRS_INVALID_INPUT, QRT_CRS_MALLOC_FAILED,
                                     QRT_CRS_INVALID_INPUT};
 }  // namespace ostrel::crs
 #define OSTREL_BOUNDARY ::ostrel::crs::kBoundary

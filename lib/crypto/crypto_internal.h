@@ -39,19 +39,10 @@ int run_selftests();
 // leaves no trace records: a caller that sees a core call fail records it under the core
 // function's name. The public-key functions also empty OpenSSL's error queue after a failure, so
 // it does not grow in the caller's thread.
-inline const char *core_reason(int code, int) { return WJC_GetErrorString(code); }
 void clear_openssl_errors();
-inline constexpr Boundary kBoundary{.reason = core_reason,
-                                    .invalid_input = WJ_ERR_BAD_ARGUMENT,
-                                    .malloc_failed = WJ_ERR_MEMORY,
-                                    .internal = WJ_ERR_INTERNAL,
-                                    .records = false};
-inline constexpr Boundary kPkBoundary{.reason = core_reason,
-                                      .invalid_input = WJ_ERR_BAD_ARGUMENT,
-                                      .malloc_failed = WJ_ERR_MEMORY,
-                                      .internal = WJ_ERR_INTERNAL,
-                                      .after_failure = clear_openssl_errors,
-                                      .records = false};
+inline constexpr Boundary kBoundary{nullptr, WJ_ERR_BAD_ARGUMENT, WJ_ERR_MEMORY, WJ_ERR_INTERNAL};
+inline constexpr Boundary kPkBoundary{nullptr, WJ_ERR_BAD_ARGUMENT, WJ_ERR_MEMORY, WJ_ERR_INTERNAL,
+                                      clear_openssl_errors};
 
 // Constant-time equality of n bytes.
 bool ct_equal(const void *a, const void *b, size_t n);

@@ -411,7 +411,8 @@ QRT_API int WJ_BigInt_DerEncode(unsigned char *out, unsigned int *outLength, con
 }
 
 QRT_API int WJ_BigInt_DerDecode(WJ_BigInt *a, const unsigned char *in, unsigned int inLength) {
-    return OSTREL_GUARD(a && in, [&] {
+    if (!a || !in) return WJ_ERR_BAD_ARGUMENT;
+    return OSTREL_GUARD([&] {
         Reader r(in, inLength);
         uint8_t tag = 0, l0 = 0;
         if (!r.u8(tag) || !r.u8(l0)) return WJ_ERR_SHORT_INPUT;

@@ -10,13 +10,9 @@
 
 namespace ostrel::csp {
 // The boundary of the exported functions (ostrel/guard.hpp).
-inline constexpr Boundary kBoundary{OSTREL_REASON_FN, QRT_CSP_INVALID_INPUT, QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL};
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_CSP_INVALID_INPUT, QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL};
 // The older forms, which leave no trace records.
-inline constexpr Boundary kOldFormBoundary{.reason = OSTREL_REASON_FN,
-                                           .invalid_input = QRT_CSP_INVALID_INPUT,
-                                           .malloc_failed = QRT_CSP_MALLOC_FAILED,
-                                           .internal = QRT_CSP_INTERNAL,
-                                           .records = false};
+inline constexpr Boundary kOldFormBoundary{nullptr, QRT_CSP_INVALID_INPUT, QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL};
 }  // namespace ostrel::csp
 #define OSTREL_BOUNDARY ::ostrel::csp::kBoundary
 

@@ -9,7 +9,7 @@
 
 namespace ostrel::io {
 // The boundary of the exported functions (ostrel/guard.hpp).
-inline constexpr Boundary kBoundary{OSTREL_REASON_FN, QRT_IO_INVALID_INPUT, QRT_IO_MALLOC_FAILED, QRT_IO_INTERNAL};
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_IO_INVALID_INPUT, QRT_IO_MALLOC_FAILED, QRT_IO_INTERNAL};
 }  // namespace ostrel::io
 #define OSTREL_BOUNDARY ::ostrel::io::kBoundary
 

@@ -12,7 +12,7 @@
 
 namespace ostrel::php {
 // The boundary of the exported functions (ostrel/guard.hpp).
-inline constexpr Boundary kBoundary{OSTREL_REASON_FN, QRT_PHP_INVALID_INPUT, QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL};
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_PHP_INVALID_INPUT, QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL};
 }  // namespace ostrel::php
 #define OSTREL_BOUNDARY ::ostrel::php::kBoundary
 

@@ -17,7 +17,7 @@
 namespace ostrel::ras {
 // The boundary of the exported functions (ostrel/guard.hpp). The library has no internal-failure
 // code; other exceptions read as invalid input.
-inline constexpr Boundary kBoundary{OSTREL_REASON_FN, QRT_RAS_INVALID_INPUT, QRT_RAS_MALLOC_FAILED,
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_RAS_INVALID_INPUT, QRT_RAS_MALLOC_FAILED,
                                     QRT_RAS_INVALID_INPUT};
 }  // namespace ostrel::ras
 #define OSTREL_BOUNDARY ::ostrel::ras::kBoundary

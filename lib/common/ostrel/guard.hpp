@@ -7,24 +7,23 @@
 //   return OSTREL_GUARD_AS("QRT_X", [&] { ... });  // in a helper: record under the exported name
 //
 // std::bad_alloc becomes the library's "malloc failed" code, any other exception its internal
-// code; either is recorded through the one failure helper under the exported function's name.
-// Each library defines OSTREL_BOUNDARY, its Boundary, before using these.
+// code; either is recorded through the library's one failure helper (OSTREL_FAIL_FN of
+// ostrel/trace.hpp) under the exported function's name. Each library defines OSTREL_BOUNDARY,
+// its Boundary, before using these. The guard itself depends on nothing but the C++ library.
 #pragma once
 
 #include <new>
 #include <utility>
 
-#include "ostrel/trace.hpp"
-
 namespace ostrel {
 
 struct Boundary {
-    ReasonFn reason;                    // the library's GetErrorReason, for the text of a record
+    // Records a failure and returns its code; NULL where the functions leave no trace records.
+    int (*fail)(const char *func, int code, const char *file, int line);
     int invalid_input;                  // an argument check failed (no record: the caller's mistake)
     int malloc_failed;                  // std::bad_alloc
     int internal;                       // any other exception
     void (*after_failure)() = nullptr;  // clean-up after a failing call, when the library needs one
-    bool records = true;                // false where the functions are documented to leave none
 };
 
 // Where the guard stands: the exported function and the line, for its trace record.
@@ -52,7 +51,7 @@ int guard(const Boundary &b, const Site &site, Record what, F &&body) noexcept {
         rc = b.internal;
     }
     if (rc != 0) {
-        if (b.records && (thrown || what == Record::Failures)) put_error(b.reason, site.func, rc, site.file, site.line);
+        if (b.fail && (thrown || what == Record::Failures)) b.fail(site.func, rc, site.file, site.line);
         if (b.after_failure) b.after_failure();
     }
     return rc;
@@ -82,7 +81,7 @@ auto guard_or(const Boundary &b, const Site &site, T on_throw, F &&body) noexcep
     } catch (...) {
         code = b.internal;
     }
-    if (b.records) put_error(b.reason, site.func, code, site.file, site.line);
+    if (b.fail) b.fail(site.func, code, site.file, site.line);
     if (b.after_failure) b.after_failure();
     return static_cast<R>(on_throw);
 }

@@ -4,7 +4,14 @@
 #include "suite_asn.h"
 
 #define OSTREL_REASON_FN QRT_ASN_GetErrorReason
+#include "ostrel/guard.hpp"
 #include "ostrel/trace.hpp"
+
+namespace ostrel::asn {
+// The boundary of the exported functions (ostrel/guard.hpp).
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_ASN_INVALID_INPUT, QRT_ASN_MALLOC_FAILED, QRT_ASN_INTERNAL};
+}  // namespace ostrel::asn
+#define OSTREL_BOUNDARY ::ostrel::asn::kBoundary
 
 #include "asn_engine.hpp"
 

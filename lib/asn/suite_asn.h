@@ -43,15 +43,7 @@ extern "C" {
 
 /* ---- Codes ---------------------------------------------------------------------------- */
 
-#define QRT_ASN_INVALID_INPUT 1001
-#define QRT_ASN_INTERNAL 1002
-#define QRT_ASN_MALLOC_FAILED 1003
-#define QRT_ASN_OSS_FAILED 1020
-#define QRT_ASN_ENCODE_FAILED 1021
-#define QRT_ASN_DECODE_FAILED 1022
-#define QRT_ASN_COPY_FAILED 1023
-#define QRT_ASN_FREE_FAILED 1024
-#define QRT_ASN_MUTEX_FAILED 1030
+#include "suite_asn_codes.h"
 
 /* The engine's own failure codes (second field of its trace records). */
 #define QRT_ASN_E_BAD_ARG 1

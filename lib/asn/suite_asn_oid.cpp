@@ -216,7 +216,7 @@ const ObjectID *const kBagTypes[] = {
 extern "C" {
 
 QRT_API const ObjectID *QRT_ASN_GetOID(int index) {
-    if (index < 0 || static_cast<unsigned>(index) >= kOidTableSize || index > 374) return nullptr;
+    if (index < 0 || static_cast<unsigned>(index) >= kOidTableSize) return nullptr;
     return kOidTable[index];
 }
 QRT_API const ObjectID *QRT_GetObjectID(int index) { return QRT_ASN_GetOID(index); }
@@ -226,8 +226,9 @@ QRT_API int QRT_ASN_OID2DotVal(char **out, const ObjectID *oid) {
     *out = nullptr;
     ZQ_ASN_CTX *ctx = QRT_ASN_AcquireCTX();
     if (!ctx) return OSTREL_FAIL(QRT_ASN_INTERNAL);
-    int rc = oid_to_dotted(ctx, oid, out);
+    int rc = OSTREL_GUARD([&] { return oid_to_dotted(ctx, oid, out); });
     QRT_ASN_ReleaseCTX();
+    if (rc == QRT_ASN_MALLOC_FAILED) return rc;  // thrown; the guard has recorded it
     if (rc == QRT_ASN_E_OUT_MEMORY) return OSTREL_FAIL(QRT_ASN_MALLOC_FAILED);
     if (rc) {
         QRT_Trace_PutError("ossEncodedOidToDotVal", rc, ctx->errorText, __FILE__, __LINE__);
@@ -242,8 +243,9 @@ QRT_API int QRT_ASN_DotVal2OID(ObjectID *oid, const char *text) {
     oid->value = nullptr;
     ZQ_ASN_CTX *ctx = QRT_ASN_AcquireCTX();
     if (!ctx) return OSTREL_FAIL(QRT_ASN_INTERNAL);
-    int rc = dotted_to_oid(ctx, text, oid);
+    int rc = OSTREL_GUARD([&] { return dotted_to_oid(ctx, text, oid); });
     QRT_ASN_ReleaseCTX();
+    if (rc == QRT_ASN_MALLOC_FAILED) return rc;  // thrown; the guard has recorded it
     if (rc == QRT_ASN_E_OUT_MEMORY) return OSTREL_FAIL(QRT_ASN_MALLOC_FAILED);
     if (rc) {
         QRT_Trace_PutError("ossDotValToEncodedOid", rc, ctx->errorText, __FILE__, __LINE__);
@@ -282,15 +284,15 @@ QRT_API void QRT_OidFree(ObjectID *oid) { QRT_ASN_ResetOID(oid); }
 
 QRT_API int QRT_EncodedOIDToDotVal(ZQ_ASN_CTX *world, const ObjectID *oid, char **out) {
     if (!world || !oid || !out) return QRT_ASN_INVALID_INPUT;
-    int rc = oid_to_dotted(world, oid, out);
-    if (rc == QRT_ASN_E_OUT_MEMORY) return QRT_ASN_MALLOC_FAILED;
+    int rc = OSTREL_GUARD([&] { return oid_to_dotted(world, oid, out); });
+    if (rc == QRT_ASN_E_OUT_MEMORY || rc == QRT_ASN_MALLOC_FAILED) return QRT_ASN_MALLOC_FAILED;
     return rc ? QRT_ASN_OSS_FAILED : 0;
 }
 
 QRT_API int QRT_DotValToEncodedOID(ZQ_ASN_CTX *world, const char *text, ObjectID *oid) {
     if (!world || !text || !oid) return QRT_ASN_INVALID_INPUT;
-    int rc = dotted_to_oid(world, text, oid);
-    if (rc == QRT_ASN_E_OUT_MEMORY) return QRT_ASN_MALLOC_FAILED;
+    int rc = OSTREL_GUARD([&] { return dotted_to_oid(world, text, oid); });
+    if (rc == QRT_ASN_E_OUT_MEMORY || rc == QRT_ASN_MALLOC_FAILED) return QRT_ASN_MALLOC_FAILED;
     return rc ? QRT_ASN_OSS_FAILED : 0;
 }
 

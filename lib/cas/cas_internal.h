@@ -7,7 +7,16 @@
 #include "suite_cas.h"
 
 #define OSTREL_REASON_FN QRT_CAS_GetErrorReason
+#include "ostrel/guard.hpp"
 #include "ostrel/trace.hpp"
+
+namespace ostrel::cas {
+// The boundary of the exported functions (ostrel/guard.hpp). The library has no internal-failure
+// code; other exceptions read as invalid input.
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_CAS_INVALID_INPUT, QRT_CAS_MALLOC_FAILED,
+                                    QRT_CAS_INVALID_INPUT};
+}  // namespace ostrel::cas
+#define OSTREL_BOUNDARY ::ostrel::cas::kBoundary
 
 namespace ostrel::cas {
 

@@ -24,13 +24,11 @@ int digest(BinOwner &out, std::string_view data) {
 }
 
 int to_hex(std::string &hex, const BIN &bytes) {
-    char *text = nullptr;
-    if (QRT_BinToHex(bytes.value, static_cast<int>(bytes.length), &text) != 0 || !text) {
-        QRT_free(text);
-        return QRT_CAS_HEX_FAILED;
-    }
-    hex.assign(text);
-    QRT_free(text);
+    char *raw = nullptr;
+    int rc = QRT_BinToHex(bytes.value, static_cast<int>(bytes.length), &raw);
+    qrt_ptr<char> text(raw);  // released also when the copy below throws
+    if (rc != 0 || !text) return QRT_CAS_HEX_FAILED;
+    hex.assign(text.get());
     return 0;
 }
 
@@ -101,28 +99,31 @@ QRT_API int QRT_CAS_GenHexHashValue(BIN *hex, const BIN *in) {
     if (!hex) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
     *hex = BIN{0, nullptr};
     if (!in || !in->value || in->length == 0) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
-    std::string text;
-    int rc = integrity_hex(text, view_of(in), nullptr);
-    if (!rc) rc = hex_out(hex, text);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] {
+        std::string text;
+        int rc = integrity_hex(text, view_of(in), nullptr);
+        return rc ? rc : hex_out(hex, text);
+    });
 }
 
 QRT_API int QRT_CAS_GenHexSignedValue(BIN *hex, const BIN *in, CB_ComputeSignature sign) {
     if (!hex) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
     *hex = BIN{0, nullptr};
     if (!sign || !in || !in->value || in->length == 0) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
-    std::string text;
-    int rc = integrity_hex(text, view_of(in), sign);
-    if (!rc) rc = hex_out(hex, text);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] {
+        std::string text;
+        int rc = integrity_hex(text, view_of(in), sign);
+        return rc ? rc : hex_out(hex, text);
+    });
 }
 
 QRT_API int QRT_CAS_CheckHexHashValue(const char *hex, const BIN *in) {
     if (!hex || !in || !in->value || in->length == 0) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
-    ostrel::BinOwner value;
-    int rc = from_hex(value, hex);
-    if (!rc) rc = compare_digest(*value, view_of(in));
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] {
+        ostrel::BinOwner value;
+        int rc = from_hex(value, hex);
+        return rc ? rc : compare_digest(*value, view_of(in));
+    });
 }
 
 }  // extern "C"

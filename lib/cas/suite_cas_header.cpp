@@ -4,7 +4,6 @@
 #include <string>
 
 #include "cas_internal.h"
-#include "ostrel/guard.hpp"
 #include "ostrel/reader.hpp"
 #include "ostrel/textmsg.hpp"
 
@@ -107,17 +106,15 @@ QRT_API int QRT_CAS_EncodeMsgHeader(BIN *out, const ZQ_CAS_MsgHeader *header, in
     if (!out) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
     *out = BIN{0, nullptr};
     if (!header || !valid_form(nType)) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
-    int rc = ostrel::guard(QRT_CAS_MALLOC_FAILED, QRT_CAS_INVALID_INPUT, [&] { return encode_header(out, *header, nType); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return encode_header(out, *header, nType); });
 }
 
 QRT_API int QRT_CAS_DecodeMsgHeader(ZQ_CAS_MsgHeader *header, const BIN *in, int nMsgType, int nType,
                                     int *bodyOffset) {
     if (!header || !in || (in->length && !in->value) || !valid_form(nType)) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
     int offset = 0;
-    int rc = ostrel::guard(QRT_CAS_MALLOC_FAILED, QRT_CAS_INVALID_INPUT,
-                           [&] { return decode_header(*header, *in, nMsgType, nType, offset); });
-    if (rc) return OSTREL_FAIL(rc);
+    int rc = OSTREL_GUARD_TRACE([&] { return decode_header(*header, *in, nMsgType, nType, offset); });
+    if (rc) return rc;
     if (bodyOffset) *bodyOffset = offset;
     return 0;
 }
@@ -130,14 +127,13 @@ QRT_API int QRT_CAS_GenMsgHeader(BIN *out, int opCode, int recordNum) {
     if (recordNum < 0 || recordNum > 9999) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
     char stamp[15];
     if (ostrel::textmsg::now14(stamp) != 0) return OSTREL_FAIL(QRT_CAS_INVALID_DATA_FORMAT);
-    int rc = ostrel::guard(QRT_CAS_MALLOC_FAILED, QRT_CAS_INVALID_INPUT, [&] {
+    return OSTREL_GUARD_TRACE([&] {
         std::string s;
         ostrel::textmsg::append_digits(s, svc, 2);
         s.append(stamp, 14);
         ostrel::textmsg::append_digits(s, recordNum, 4);
         return ostrel::textmsg::to_bin(s, out) ? 0 : QRT_CAS_MALLOC_FAILED;
     });
-    return rc ? OSTREL_FAIL(rc) : 0;
 }
 
 QRT_API int QRT_CAS_AnalHeader(ZQ_CAS_MsgHeader *header, const BIN *in) {

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "cas_internal.h"
-#include "ostrel/guard.hpp"
 #include "ostrel/owners.hpp"
 #include "ostrel/reader.hpp"
 #include "ostrel/textmsg.hpp"
@@ -165,11 +164,9 @@ int anal_replies(void **msg, Reader &in, int opCode, int recordNum, int nType) {
 
 template <class F>
 int build(BIN *out, F &&body) {
-    return ostrel::guard(QRT_CAS_MALLOC_FAILED, QRT_CAS_INVALID_INPUT, [&] {
-        std::string s;
-        if (int rc = body(s); rc) return rc;
-        return ostrel::textmsg::to_bin(s, out) ? 0 : QRT_CAS_MALLOC_FAILED;
-    });
+    std::string s;
+    if (int rc = body(s); rc) return rc;
+    return ostrel::textmsg::to_bin(s, out) ? 0 : QRT_CAS_MALLOC_FAILED;
 }
 
 }  // namespace
@@ -182,8 +179,8 @@ QRT_API int QRT_CAS_GenReqMsg(BIN *out, const void *msg, int opCode, int nType, 
     if (!out) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
     *out = BIN{0, nullptr};
     if (!msg || !valid_form(nType)) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
-    int rc = build(out, [&](std::string &s) { return gen_request(s, msg, opCode, nType, sign); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE(
+        [&] { return build(out, [&](std::string &s) { return gen_request(s, msg, opCode, nType, sign); }); });
 }
 
 QRT_API int QRT_CAS_GenRepMsg(BIN *out, const void *msg, int opCode, int nType, int *recordNum) {
@@ -191,10 +188,12 @@ QRT_API int QRT_CAS_GenRepMsg(BIN *out, const void *msg, int opCode, int nType, 
     *out = BIN{0, nullptr};
     if (!msg || !valid_form(nType)) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
     int count = 0;
-    int rc = build(out, [&](std::string &s) {
-        return gen_replies(s, msg, opCode, nType, count, kMaxRecords, QRT_CAS_INVALID_LOOP_COUNT);
+    int rc = OSTREL_GUARD_TRACE([&] {
+        return build(out, [&](std::string &s) {
+            return gen_replies(s, msg, opCode, nType, count, kMaxRecords, QRT_CAS_INVALID_LOOP_COUNT);
+        });
     });
-    if (rc) return OSTREL_FAIL(rc);
+    if (rc) return rc;
     if (recordNum) *recordNum = count;
     return 0;
 }
@@ -203,17 +202,14 @@ QRT_API int QRT_CAS_AnalReq(void **msg, const BIN *in, int opCode, int nType) {
     if (!msg || !in || (in->length && !in->value) || !valid_form(nType)) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
     *msg = nullptr;
     Reader r(in->value, in->length);
-    int rc = ostrel::guard(QRT_CAS_MALLOC_FAILED, QRT_CAS_INVALID_INPUT, [&] { return anal_request(msg, r, opCode, nType); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return anal_request(msg, r, opCode, nType); });
 }
 
 QRT_API int QRT_CAS_AnalRep(void **msg, const BIN *in, int opCode, int recordNum, int nType) {
     if (!msg || !in || (in->length && !in->value) || !valid_form(nType)) return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
     *msg = nullptr;
     Reader r(in->value, in->length);
-    int rc = ostrel::guard(QRT_CAS_MALLOC_FAILED, QRT_CAS_INVALID_INPUT,
-                           [&] { return anal_replies(msg, r, opCode, recordNum, nType); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return anal_replies(msg, r, opCode, recordNum, nType); });
 }
 
 QRT_API int QRT_CAS_EncodeMsg(BIN *out, const void *msg, const ZQ_CAS_MsgHeader *header, int nType,
@@ -224,37 +220,38 @@ QRT_API int QRT_CAS_EncodeMsg(BIN *out, const void *msg, const ZQ_CAS_MsgHeader 
     const int op = QRT_RAS_GetOpCode(header->serviceCode);
     if (op < 0) return OSTREL_FAIL(QRT_CAS_INVALID_SVC_CODE);
     const bool request = QRT_RAS_GetReqFlag(header->serviceCode) == 1;
-    int rc = build(out, [&](std::string &s) {
-        std::string records;
-        if (request) {
-            if (int r = gen_request(records, msg, op, nType, sign); r) return r;
-        } else {
-            int count = 0;
-            if (int r = gen_replies(records, msg, op, nType, count, header->recordNum, QRT_CAS_INVALID_LOOP_COUNT); r)
-                return r;
-            if (count != header->recordNum) return QRT_CAS_INVALID_LOOP_COUNT;
-        }
-        BinOwner head;
-        if (int r = encode_header(head.get(), *header, nType); r) return r;
-        s.reserve(head->length + records.size());
-        s.append(view_of(head.get())).append(records);
-        return 0;
+    return OSTREL_GUARD_TRACE([&] {
+        return build(out, [&](std::string &s) {
+            std::string records;
+            if (request) {
+                if (int r = gen_request(records, msg, op, nType, sign); r) return r;
+            } else {
+                int count = 0;
+                if (int r = gen_replies(records, msg, op, nType, count, header->recordNum, QRT_CAS_INVALID_LOOP_COUNT);
+                    r)
+                    return r;
+                if (count != header->recordNum) return QRT_CAS_INVALID_LOOP_COUNT;
+            }
+            BinOwner head;
+            if (int r = encode_header(head.get(), *header, nType); r) return r;
+            s.reserve(head->length + records.size());
+            s.append(view_of(head.get())).append(records);
+            return 0;
+        });
     });
-    return rc ? OSTREL_FAIL(rc) : 0;
 }
 
 QRT_API int QRT_CAS_DecodeMsg(void **msg, ZQ_CAS_MsgHeader *header, const BIN *in, int nMsgType, int nType) {
     if (!msg || !header || !in || (in->length && !in->value) || !valid_form(nType))
         return OSTREL_FAIL(QRT_CAS_INVALID_INPUT);
     *msg = nullptr;
-    int rc = ostrel::guard(QRT_CAS_MALLOC_FAILED, QRT_CAS_INVALID_INPUT, [&] {
+    return OSTREL_GUARD_TRACE([&] {
         int offset = 0;
         if (int r = decode_header(*header, *in, nMsgType, nType, offset); r) return r;
         Reader rest(in->value + offset, in->length - static_cast<unsigned>(offset));
         if (QRT_RAS_GetReqFlag(header->serviceCode) == 1) return anal_request(msg, rest, header->opCode, nType);
         return anal_replies(msg, rest, header->opCode, header->recordNum, nType);
     });
-    return rc ? OSTREL_FAIL(rc) : 0;
 }
 
 QRT_API int QRT_CAS_FreeMsgStr(void *msg, int serviceCode) {

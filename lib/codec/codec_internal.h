@@ -7,7 +7,15 @@
 #include "suite_codec.h"
 
 #define OSTREL_REASON_FN QRT_Codec_GetErrorReason
+#include "ostrel/guard.hpp"
 #include "ostrel/trace.hpp"
+
+namespace ostrel::codec {
+// The boundary of the exported functions (ostrel/guard.hpp).
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_CODEC_INVALID_INPUT, QRT_CODEC_MALLOC_FAILED,
+                                    QRT_CODEC_INTERNAL};
+}  // namespace ostrel::codec
+#define OSTREL_BOUNDARY ::ostrel::codec::kBoundary
 
 namespace ostrel::codec {
 

@@ -22,11 +22,7 @@ extern "C" {
 
 /* ---- Codes ---------------------------------------------------------------------------- */
 
-#define QRT_CODEC_ERROR (-1)
-#define QRT_CODEC_INVALID_INPUT 3001
-#define QRT_CODEC_INTERNAL 3002
-#define QRT_CODEC_MALLOC_FAILED 3003
-#define QRT_CODEC_BAD_HEXA_STRING 3020
+#include "suite_codec_codes.h"
 
 /* ---- Base64 --------------------------------------------------------------------------- */
 

@@ -31,12 +31,7 @@ extern "C" {
 #define QRT_CRS_OP_CERT_STATUS_USER 95  /* reply 96 */
 #define QRT_CRS_OP_DB_CHANGE 93         /* reply 94 */
 
-#define QRT_CRS_INVALID_INPUT (-2)
-#define QRT_CRS_MALLOC_FAILED (-3)
-#define QRT_CRS_INVALID_SVC_CODE (-4)
-#define QRT_CRS_INVALID_DATE (-5)
-/* A value longer than its field, or than four decimal digits can frame. */
-#define QRT_CRS_FIELD_TOO_LONG (-6)
+#include "suite_crs_codes.h"
 
 typedef struct _ZQ_CRS_MsgHeader {
     int serviceCode;

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "crs_internal.h"
-#include "ostrel/guard.hpp"
 #include "ostrel/textmsg.hpp"
 
 namespace ostrel::crs {
@@ -21,14 +20,12 @@ int gen(BIN *out, int svc, int recordNum, long length, bool with_length) {
     if (length > 9999) return QRT_CRS_FIELD_TOO_LONG;
     char stamp[15];
     if (textmsg::now14(stamp) != 0) return QRT_CRS_INVALID_DATE;
-    return guard(QRT_CRS_MALLOC_FAILED, QRT_CRS_INVALID_INPUT, [&] {
-        std::string s;
-        if (with_length) textmsg::append_digits(s, length, 4);
-        textmsg::append_digits(s, svc, 2);
-        s.append(stamp, 14);
-        textmsg::append_digits(s, recordNum, 4);
-        return textmsg::to_bin(s, out) ? 0 : QRT_CRS_MALLOC_FAILED;
-    });
+    std::string s;
+    if (with_length) textmsg::append_digits(s, length, 4);
+    textmsg::append_digits(s, svc, 2);
+    s.append(stamp, 14);
+    textmsg::append_digits(s, recordNum, 4);
+    return textmsg::to_bin(s, out) ? 0 : QRT_CRS_MALLOC_FAILED;
 }
 
 // Parses service code, time and count at `at` (after the length, if any); returns at + 20.
@@ -81,18 +78,17 @@ QRT_API int QRT_CRS_GetRepSvcCode(int operation) {
 }
 
 QRT_API int QRT_CRS_GenReqMsgHeader(BIN *out, int operation, int recordNum, int bodyLen) {
-    int rc = gen(out, QRT_CRS_GetReqSvcCode(operation), recordNum, bodyLen < 0 ? -1 : bodyLen + 24L, true);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE(
+        [&] { return gen(out, QRT_CRS_GetReqSvcCode(operation), recordNum, bodyLen < 0 ? -1 : bodyLen + 24L, true); });
 }
 
 QRT_API int QRT_CRS_GenRepMsgHeader(BIN *out, int operation, int recordNum, int bodyLen) {
-    int rc = gen(out, QRT_CRS_GetRepSvcCode(operation), recordNum, bodyLen < 0 ? -1 : bodyLen + 20L, true);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE(
+        [&] { return gen(out, QRT_CRS_GetRepSvcCode(operation), recordNum, bodyLen < 0 ? -1 : bodyLen + 20L, true); });
 }
 
 QRT_API int QRT_CRS_CA_GenReqMsgHeader(BIN *out, int operation, int recordNum) {
-    int rc = gen(out, QRT_CRS_GetReqSvcCode(operation), recordNum, 0, false);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return gen(out, QRT_CRS_GetReqSvcCode(operation), recordNum, 0, false); });
 }
 
 QRT_API int QRT_CRS_AnalHeader(ZQ_CRS_MsgHeader *header, const BIN *in) {

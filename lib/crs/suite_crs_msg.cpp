@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "crs_internal.h"
-#include "ostrel/guard.hpp"
 #include "ostrel/owners.hpp"
 #include "ostrel/reader.hpp"
 #include "ostrel/textmsg.hpp"
@@ -137,11 +136,9 @@ void free_chain(T *p) {
 
 template <class F>
 int build(BIN *out, F &&body) {
-    return guard(QRT_CRS_MALLOC_FAILED, QRT_CRS_INVALID_INPUT, [&] {
-        std::string s;
-        if (int rc = body(s); rc) return rc;
-        return textmsg::to_bin(s, out) ? 0 : QRT_CRS_MALLOC_FAILED;
-    });
+    std::string s;
+    if (int rc = body(s); rc) return rc;
+    return textmsg::to_bin(s, out) ? 0 : QRT_CRS_MALLOC_FAILED;
 }
 
 // Checks the common arguments of the builders and normalises the operation.
@@ -218,74 +215,76 @@ using namespace ostrel::crs;
 extern "C" {
 
 QRT_API int QRT_CRS_GenOneReqMsg(const ZQ_CRS_REQ_MSG *req, int operation, BIN *out) {
-    int op = 0;
-    int rc = begin(out, req, operation, op);
-    if (!rc) rc = build(out, [&](std::string &s) { return encode_req(s, *req, op); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] {
+        int op = 0;
+        int rc = begin(out, req, operation, op);
+        if (!rc) rc = build(out, [&](std::string &s) { return encode_req(s, *req, op); });
+        return rc;
+    });
 }
 
 QRT_API int QRT_CRS_GenReqMsg(const ZQ_CRS_REQ_MSG *req, int operation, BIN *out) {
-    int op = 0;
-    int rc = begin(out, req, operation, op);
-    if (!rc)
-        rc = build(out, [&](std::string &s) {
-            std::string body;
-            int r = encode_req(body, *req, op);
-            return r ? r : frame(s, body);
-        });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] {
+        int op = 0;
+        int rc = begin(out, req, operation, op);
+        if (!rc)
+            rc = build(out, [&](std::string &s) {
+                std::string body;
+                int r = encode_req(body, *req, op);
+                return r ? r : frame(s, body);
+            });
+        return rc;
+    });
 }
 
 QRT_API int QRT_CRS_GenOneRepMsg(const ZQ_CRS_REP_MSG *rep, int operation, BIN *out, int option) {
-    int op = 0;
-    int rc = begin(out, rep, operation, op);
-    if (!rc) rc = check_option(op, option);
-    if (!rc) rc = build(out, [&](std::string &s) { return encode_rep(s, *rep, op, option); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] {
+        int op = 0;
+        int rc = begin(out, rep, operation, op);
+        if (!rc) rc = check_option(op, option);
+        if (!rc) rc = build(out, [&](std::string &s) { return encode_rep(s, *rep, op, option); });
+        return rc;
+    });
 }
 
 QRT_API int QRT_CRS_GenRepMsg(const ZQ_CRS_REP_MSG *rep, int operation, int option, int *recordNum, BIN *out) {
-    int op = 0;
-    int rc = begin(out, rep, operation, op);
-    if (!rc) rc = check_option(op, option);
-    int count = 0;
-    if (!rc)
-        rc = build(out, [&](std::string &s) {
-            std::string body;
-            for (const ZQ_CRS_REP_MSG *p = rep; p; p = p->next) {
-                if (count == 9999) return QRT_CRS_FIELD_TOO_LONG;  // four digits of record count
-                body.clear();
-                int r = encode_rep(body, *p, op, option);
-                if (!r) r = frame(s, body);
-                if (r) return r;
-                ++count;
-            }
-            return 0;
-        });
-    if (rc) return OSTREL_FAIL(rc);
-    if (recordNum) *recordNum = count;
-    return 0;
+    return OSTREL_GUARD_TRACE([&] {
+        int op = 0;
+        int rc = begin(out, rep, operation, op);
+        if (!rc) rc = check_option(op, option);
+        int count = 0;
+        if (!rc)
+            rc = build(out, [&](std::string &s) {
+                std::string body;
+                for (const ZQ_CRS_REP_MSG *p = rep; p; p = p->next) {
+                    if (count == 9999) return QRT_CRS_FIELD_TOO_LONG;  // four digits of record count
+                    body.clear();
+                    int r = encode_rep(body, *p, op, option);
+                    if (!r) r = frame(s, body);
+                    if (r) return r;
+                    ++count;
+                }
+                return 0;
+            });
+        if (!rc && recordNum) *recordNum = count;
+        return rc;
+    });
 }
 
 QRT_API int QRT_CRS_AnalReq(ZQ_CRS_REQ_MSG **req, const BIN *in, int operation) {
-    int rc = ostrel::guard(QRT_CRS_MALLOC_FAILED, QRT_CRS_INVALID_INPUT, [&] { return anal_req(req, in, operation, true); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return anal_req(req, in, operation, true); });
 }
 
 QRT_API int QRT_CRS_AnalOneReq(ZQ_CRS_REQ_MSG **req, const BIN *body, int operation) {
-    int rc = ostrel::guard(QRT_CRS_MALLOC_FAILED, QRT_CRS_INVALID_INPUT, [&] { return anal_req(req, body, operation, false); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return anal_req(req, body, operation, false); });
 }
 
 QRT_API int QRT_CRS_AnalRep(ZQ_CRS_REP_MSG **rep, const BIN *in, int operation, int recordNum) {
-    int rc = ostrel::guard(QRT_CRS_MALLOC_FAILED, QRT_CRS_INVALID_INPUT,
-                   [&] { return anal_rep(rep, in, operation, recordNum, true); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return anal_rep(rep, in, operation, recordNum, true); });
 }
 
 QRT_API int QRT_CRS_AnalOneRep(ZQ_CRS_REP_MSG **rep, const BIN *body, int operation) {
-    int rc = ostrel::guard(QRT_CRS_MALLOC_FAILED, QRT_CRS_INVALID_INPUT, [&] { return anal_rep(rep, body, operation, 1, false); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return anal_rep(rep, body, operation, 1, false); });
 }
 
 QRT_API int QRT_CRS_FreeReqMsgStr(ZQ_CRS_REQ_MSG *req) {

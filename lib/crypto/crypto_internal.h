@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "ostrel/guard.hpp"
 #include "suite_crypto.h"
+
+#define OSTREL_BOUNDARY ::ostrel::crypto::kBoundary
 
 namespace ostrel::crypto {
 
@@ -25,23 +28,21 @@ const EVP_MD *fetch_md(const char *name);
 EVP_MAC *fetch_mac(const char *name);
 
 // 0 when an operation may run now (entering the operating state from "loaded" on the way),
-// else the code to return (WJ_ERR_STATE, WJ_ERR_SELFTEST).
+// else the code to return (WJ_ERR_STATE, WJ_ERR_SELFTEST, WJ_ERR_MEMORY).
 int gate();
 
-// Runs the known-answer self-tests without touching the state; 0 or WJ_ERR_SELFTEST.
+// Runs the known-answer self-tests without touching the state; 0, WJ_ERR_SELFTEST, or
+// WJ_ERR_MEMORY when memory ran short before they could finish.
 int run_selftests();
 
-// Catches what C++ may throw at an exported function's boundary.
-template <class F>
-int guarded(F &&body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc &) {
-        return WJ_ERR_MEMORY;
-    } catch (...) {
-        return WJ_ERR_INTERNAL;
-    }
-}
+// The boundaries of the exported functions (ostrel/guard.hpp), with the core's codes. The core
+// leaves no trace records: a caller that sees a core call fail records it under the core
+// function's name. The public-key functions also empty OpenSSL's error queue after a failure, so
+// it does not grow in the caller's thread.
+void clear_openssl_errors();
+inline constexpr Boundary kBoundary{nullptr, WJ_ERR_BAD_ARGUMENT, WJ_ERR_MEMORY, WJ_ERR_INTERNAL};
+inline constexpr Boundary kPkBoundary{nullptr, WJ_ERR_BAD_ARGUMENT, WJ_ERR_MEMORY, WJ_ERR_INTERNAL,
+                                      clear_openssl_errors};
 
 // Constant-time equality of n bytes.
 bool ct_equal(const void *a, const void *b, size_t n);

@@ -49,14 +49,10 @@ using PointPtr = std::unique_ptr<EC_POINT, PointDel>;
 using ostrel::SecBytes;
 using ostrel::WipeAlloc;
 
-// The boundary of the public-key functions: what C++ throws becomes a code, and OpenSSL's error
-// queue is emptied after a failure so it does not grow in the caller's thread.
-template <class F>
-int pk_guarded(F &&body) noexcept {
-    int rc = guarded(std::forward<F>(body));
-    if (rc) ERR_clear_error();
-    return rc;
-}
+// The boundary of the public-key functions (kPkBoundary).
+#define OSTREL_PK_GUARD(...) ::ostrel::guard(::ostrel::crypto::kPkBoundary, OSTREL_SITE, __VA_ARGS__)
+#define OSTREL_PK_GUARD_AS(func, ...) \
+    ::ostrel::guard(::ostrel::crypto::kPkBoundary, (::ostrel::Site{(func), __FILE__, __LINE__}), __VA_ARGS__)
 
 inline BnPtr new_bn() { return BnPtr(BN_new()); }
 inline BnCtxPtr new_bn_ctx() { return BnCtxPtr(BN_CTX_new_ex(libctx())); }
@@ -173,7 +169,7 @@ bool take_fixed_k(BIGNUM *k);
 void exchange_fixed_k(SecBytes &k);
 
 // Public-key self-test i (0 RSA v1.5, 1 KCDSA, 2 EC-KCDSA, 3 DSA, 4 ECDSA, 5 DH): 0 passed,
-// 1 failed; corrupt damages the expected answer.
+// 1 failed; corrupt damages the expected answer. std::bad_alloc passes through.
 int pk_selftest(int i, bool corrupt);
 
 // ---- RSA ------------------------------------------------------------------------------------

@@ -35,35 +35,7 @@ extern "C" {
 
 /* ---- Codes ---------------------------------------------------------------------------- */
 
-#define WJ_OK 0
-#define WJ_ERR_FAILED (-1)        /* failure without a more precise code */
-#define WJ_ERR_BAD_ARGUMENT (-10) /* NULL or out-of-range argument */
-#define WJ_ERR_BAD_CONTEXT (-11)  /* context not initialised for this operation */
-#define WJ_ERR_MEMORY (-12)       /* allocation failed */
-#define WJ_ERR_BUFFER_SMALL (-13) /* output buffer too small */
-#define WJ_ERR_INTERNAL (-20)     /* the underlying library failed */
-#define WJ_ERR_RANDOM (-30)       /* the random generator failed */
-#define WJ_ERR_BAD_DER (-80)      /* malformed DER */
-#define WJ_ERR_SHORT_INPUT (-81)  /* DER length runs past the input */
-#define WJ_ERR_STATE (-90)        /* operation or transition refused in this module state */
-#define WJ_ERR_SELFTEST (-91)     /* a known-answer self-test failed */
-#define WJ_ERR_UNKNOWN_ID (-100)  /* unknown or unavailable algorithm */
-#define WJ_ERR_UNKNOWN_MODE (-101)
-#define WJ_ERR_UNKNOWN_PADDING (-102)
-#define WJ_ERR_BAD_PADDING (-103)
-#define WJ_ERR_IV_LENGTH (-110)
-#define WJ_ERR_MODE_SIZE (-111)
-#define WJ_ERR_KEY_LENGTH (-112)
-#define WJ_ERR_DATA_LENGTH (-113)  /* input is not a whole number of blocks */
-#define WJ_ERR_CIPHER_PARAM (-114) /* RC2 effective bits or RC5 rounds out of range */
-#define WJ_ERR_ENCRYPT_FAILED (-120)
-#define WJ_ERR_DECRYPT_FAILED (-121)
-/* Public-key codes (the public-key primitives use these; a signature that does not verify): */
-#define WJ_ERR_DSA_VERIFY (-625)
-#define WJ_ERR_KCDSA_VERIFY (-635)
-#define WJ_ERR_ECDSA_VERIFY (-655)
-#define WJ_ERR_ECKCDSA_VERIFY (-665)
-#define WJ_ERR_RSA_VERIFY (-716)
+#include "suite_crypto_codes.h"
 
 /* English text of a code; "unknown error" for codes this core does not use. */
 QRT_API const char *WJC_GetErrorString(int code);
@@ -324,7 +296,6 @@ QRT_API int WJ_BigInt_DerDecode(WJ_BigInt *a, const unsigned char *in, unsigned 
  * positive modulus m (WJ_ERR_BAD_ARGUMENT otherwise) and give a result in [0, m), reducing a
  * negative input to its non-negative residue.
  */
-#define WJ_ERR_NOT_INVERTIBLE (-14) /* gcd(a, m) is not 1 */
 
 QRT_API int WJ_BigInt_Add(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b);
 QRT_API int WJ_BigInt_Sub(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b);

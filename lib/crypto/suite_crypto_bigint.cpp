@@ -191,14 +191,14 @@ struct ArithScratch {
     }
 };
 
-// Runs an operation over BIGNUM copies of the inputs and stores its result in r. The copies are
-// cleared before the call returns, so no value outlives it.
+// Runs an operation over BIGNUM copies of the inputs and stores its result in r, at the boundary of
+// exported function fn. The copies are cleared before the call returns, so no value outlives it.
 template <class F>
-int arith(WJ_BigInt *r, std::initializer_list<const WJ_BigInt *> in, F op) {
+int arith(const char *fn, WJ_BigInt *r, std::initializer_list<const WJ_BigInt *> in, F op) {
     if (!r || in.size() > kMaxOperands) return WJ_ERR_BAD_ARGUMENT;
     for (const WJ_BigInt *a : in)
         if (!valid(a)) return WJ_ERR_BAD_ARGUMENT;
-    return guarded([&] {
+    return OSTREL_GUARD_AS(fn, [&] {
         thread_local ArithScratch t;
         if (!t.ready()) return WJ_ERR_MEMORY;
         std::array<BIGNUM *, kMaxOperands> v{};
@@ -371,8 +371,7 @@ QRT_API unsigned int WJ_BigInt_GetBitLength(const WJ_BigInt *a) {
 QRT_API unsigned int WJ_BigInt_GetByteLength(const WJ_BigInt *a) { return (WJ_BigInt_GetBitLength(a) + 7) / 8; }
 
 QRT_API int WJ_BigInt_IntToBytes(unsigned char *out, unsigned int *outLength, const WJ_BigInt *a) {
-    if (!outLength || !valid(a)) return WJ_ERR_BAD_ARGUMENT;
-    return guarded([&] { return put(out, outLength, magnitude(a)); });
+    return OSTREL_GUARD(outLength && valid(a), [&] { return put(out, outLength, magnitude(a)); });
 }
 
 QRT_API int WJ_BigInt_BytesToInt(WJ_BigInt *a, const unsigned char *in, unsigned int inLength) {
@@ -383,8 +382,7 @@ QRT_API int WJ_BigInt_BytesToInt(WJ_BigInt *a, const unsigned char *in, unsigned
 
 // INTEGER: 02, length, minimal two's complement content.
 QRT_API int WJ_BigInt_DerEncode(unsigned char *out, unsigned int *outLength, const WJ_BigInt *a) {
-    if (!outLength || !valid(a)) return WJ_ERR_BAD_ARGUMENT;
-    return guarded([&] {
+    return OSTREL_GUARD(outLength && valid(a), [&] {
         std::vector<uint8_t> m = magnitude(a);
         bool neg = a->Sign && !(m.size() == 1 && m[0] == 0);
         if (neg) {
@@ -415,7 +413,7 @@ QRT_API int WJ_BigInt_DerEncode(unsigned char *out, unsigned int *outLength, con
 
 QRT_API int WJ_BigInt_DerDecode(WJ_BigInt *a, const unsigned char *in, unsigned int inLength) {
     if (!a || !in) return WJ_ERR_BAD_ARGUMENT;
-    return guarded([&] {
+    return OSTREL_GUARD([&] {
         // INTEGER in DER, filling the input exactly
         Reader r(in, inLength), c;
         if (int rc = crypto::der::code_of(ostrel::tlv::read_tlv(r, ostrel::tlv::kInteger, c))) return rc;
@@ -458,7 +456,7 @@ QRT_API WJ_BigInt *WJ_POOL_CTX_Pop(WJ_POOL_CTX *pool, unsigned int words) {
 QRT_API int WJ_POOL_CTX_Push(WJ_POOL_CTX *pool, WJ_BigInt *a) {
     if (!pool || !a || !a->Data) return WJ_ERR_BAD_ARGUMENT;
     WJ_BigInt_Reset(a);
-    return guarded([&] {
+    return OSTREL_GUARD([&] {
         pool->free_list.push_back(a);
         return 0;
     });
@@ -477,27 +475,26 @@ QRT_API int WJ_BigInt_Sub(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b) 
 }
 
 QRT_API int WJ_BigInt_Mul(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b) {
-    return arith(r, {a, b}, [](BIGNUM *o, auto &v, BN_CTX *c) {
-        return BN_mul(o, v[0], v[1], c) ? 0 : WJ_ERR_MEMORY;
-    });
+    return arith(__func__, r, {a, b},
+                 [](BIGNUM *o, auto &v, BN_CTX *c) { return BN_mul(o, v[0], v[1], c) ? 0 : WJ_ERR_MEMORY; });
 }
 
 QRT_API int WJ_BigInt_Mod(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *m) {
-    return arith(r, {a, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
+    return arith(__func__, r, {a, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
         if (!positive(v[1])) return WJ_ERR_BAD_ARGUMENT;
         return BN_nnmod(o, v[0], v[1], c) ? 0 : WJ_ERR_MEMORY;
     });
 }
 
 QRT_API int WJ_BigInt_ModMul(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *b, const WJ_BigInt *m) {
-    return arith(r, {a, b, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
+    return arith(__func__, r, {a, b, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
         if (!positive(v[2])) return WJ_ERR_BAD_ARGUMENT;
         return BN_mod_mul(o, v[0], v[1], v[2], c) ? 0 : WJ_ERR_MEMORY;  // the remainder is non-negative
     });
 }
 
 QRT_API int WJ_BigInt_ModExp(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *e, const WJ_BigInt *m) {
-    return arith(r, {a, e, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
+    return arith(__func__, r, {a, e, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
         BIGNUM *base = v[0], *exp = v[1], *mod = v[2];
         if (!positive(mod) || BN_is_negative(exp)) return WJ_ERR_BAD_ARGUMENT;
         if (!BN_nnmod(base, base, mod, c)) return WJ_ERR_MEMORY;
@@ -523,7 +520,7 @@ QRT_API int WJ_BigInt_ModExp(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *
 }
 
 QRT_API int WJ_BigInt_ModInverse(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigInt *m) {
-    return arith(r, {a, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
+    return arith(__func__, r, {a, m}, [](BIGNUM *o, auto &v, BN_CTX *c) {
         BIGNUM *x = v[0], *mod = v[1];
         if (!positive(mod)) return WJ_ERR_BAD_ARGUMENT;
         if (BN_is_one(mod)) return WJ_ERR_NOT_INVERTIBLE;
@@ -543,7 +540,7 @@ QRT_API int WJ_BigInt_ModInverse(WJ_BigInt *r, const WJ_BigInt *a, const WJ_BigI
 QRT_API int WJ_BigInt_GenerateRandom(WJ_BigInt *r, unsigned int bits) {
     if (!r || bits == 0 || bits > 65536) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
-    return arith(r, {}, [bits](BIGNUM *o, auto &, BN_CTX *c) {
+    return arith(__func__, r, {}, [bits](BIGNUM *o, auto &, BN_CTX *c) {
         return BN_priv_rand_ex(o, static_cast<int>(bits), BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY, 0, c) ? 0
                                                                                                      : WJ_ERR_RANDOM;
     });
@@ -552,14 +549,13 @@ QRT_API int WJ_BigInt_GenerateRandom(WJ_BigInt *r, unsigned int bits) {
 QRT_API int WJ_BigInt_GenerateRandomPrime(WJ_BigInt *r, unsigned int bits) {
     if (!r || bits < 16 || bits > 8192) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
-    return arith(r, {}, [bits](BIGNUM *o, auto &, BN_CTX *c) {
+    return arith(__func__, r, {}, [bits](BIGNUM *o, auto &, BN_CTX *c) {
         return BN_generate_prime_ex2(o, static_cast<int>(bits), 0, nullptr, nullptr, nullptr, c) ? 0 : WJ_ERR_RANDOM;
     });
 }
 
 QRT_API int WJ_BigInt_IsPrime(const WJ_BigInt *a) {
-    if (!valid(a)) return WJ_ERR_BAD_ARGUMENT;
-    return guarded([&] {
+    return OSTREL_GUARD(valid(a), [&] {
         BnPtr x = bn_of(a);
         BnCtxPtr ctx = new_bn_ctx();
         if (!x || !ctx) return WJ_ERR_MEMORY;

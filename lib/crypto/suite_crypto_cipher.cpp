@@ -545,21 +545,22 @@ QRT_API WJC_CIPHER_CTX *WJC_CIPHER_CTX_New(void) { return new (std::nothrow) WJC
 
 QRT_API void WJC_CIPHER_CTX_Free(WJC_CIPHER_CTX *ctx) { delete ctx; }
 
-static int init_api(WJC_CIPHER_CTX *ctx, bool enc, const WJ_SECRET_KEY *key, int alg, const WJ_CIPHER_PARAM *param) {
+static int init_api(const char *fn, WJC_CIPHER_CTX *ctx, bool enc, const WJ_SECRET_KEY *key, int alg,
+                    const WJ_CIPHER_PARAM *param) {
     if (!ctx || !key) return WJ_ERR_BAD_ARGUMENT;
     if (key->keyLength > WJ_SECRET_KEY_MAX) return WJ_ERR_KEY_LENGTH;
     if (int rc = gate()) return rc;
-    return guarded([&] { return cipher_init(*ctx, enc, key->key, key->keyLength, alg, param); });
+    return OSTREL_GUARD_AS(fn, [&] { return cipher_init(*ctx, enc, key->key, key->keyLength, alg, param); });
 }
 
 QRT_API int WJC_Cipher_Encrypt_Init(WJC_CIPHER_CTX *ctx, const WJ_SECRET_KEY *key, int alg,
                                     const WJ_CIPHER_PARAM *param) {
-    return init_api(ctx, true, key, alg, param);
+    return init_api(__func__, ctx, true, key, alg, param);
 }
 
 QRT_API int WJC_Cipher_Decrypt_Init(WJC_CIPHER_CTX *ctx, const WJ_SECRET_KEY *key, int alg,
                                     const WJ_CIPHER_PARAM *param) {
-    return init_api(ctx, false, key, alg, param);
+    return init_api(__func__, ctx, false, key, alg, param);
 }
 
 QRT_API int WJC_Cipher_Encrypt_Update(WJC_CIPHER_CTX *ctx, unsigned char *out, unsigned int *outLength,
@@ -593,7 +594,7 @@ QRT_API int WJC_Cipher_Encrypt(unsigned char *out, unsigned int *outLength, cons
     if (!key || !outLength) return WJ_ERR_BAD_ARGUMENT;
     if (key->keyLength > WJ_SECRET_KEY_MAX) return WJ_ERR_KEY_LENGTH;
     if (int rc = gate()) return rc;
-    return guarded(
+    return OSTREL_GUARD(
         [&] { return cipher_oneshot(true, out, outLength, in, inLength, key->key, key->keyLength, alg, param); });
 }
 
@@ -602,7 +603,7 @@ QRT_API int WJC_Cipher_Decrypt(unsigned char *out, unsigned int *outLength, cons
     if (!key || !outLength) return WJ_ERR_BAD_ARGUMENT;
     if (key->keyLength > WJ_SECRET_KEY_MAX) return WJ_ERR_KEY_LENGTH;
     if (int rc = gate()) return rc;
-    return guarded(
+    return OSTREL_GUARD(
         [&] { return cipher_oneshot(false, out, outLength, in, inLength, key->key, key->keyLength, alg, param); });
 }
 

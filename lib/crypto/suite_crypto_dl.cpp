@@ -542,23 +542,23 @@ extern "C" {
     QRT_API void WJ_##ALG##_Parameters_Free(WJ_##ALG##_Parameters *params) { free_params(params); }             \
     QRT_API int WJ_##ALG##_Parameters_Decode(WJ_##ALG##_Parameters *params, const unsigned char *in,            \
                                              unsigned int inLength) {                                           \
-        return pk_guarded([&] { return decode_params(FORM, params, in, inLength); });                           \
+        return OSTREL_PK_GUARD([&] { return decode_params(FORM, params, in, inLength); });                      \
     }                                                                                                           \
     QRT_API int WJ_##ALG##_Parameters_Encode(unsigned char *out, unsigned int *outLength,                       \
                                              const WJ_##ALG##_Parameters *params) {                             \
-        return pk_guarded([&] { return encode_form(FORM, out, outLength, params); });                           \
+        return OSTREL_PK_GUARD([&] { return encode_form(FORM, out, outLength, params); });                      \
     }                                                                                                           \
     QRT_API int WJ_##ALG##_GenerateParameters(WJ_##ALG##_Parameters *params, unsigned int primeBits,            \
                                               unsigned int subprimeBits) {                                      \
         if (int rc = gate()) return rc;                                                                         \
-        return pk_guarded([&] {                                                                                 \
+        return OSTREL_PK_GUARD([&] {                                                                            \
             return FORM == kKcdsa ? kcdsa_paramgen(params, primeBits, subprimeBits)                             \
                                   : ffc_paramgen(FORM == kDh ? "DHX" : "DSA", params, primeBits, subprimeBits); \
         });                                                                                                     \
     }                                                                                                           \
     QRT_API int WJ_##ALG##_GenerateKey(WJ_BigInt *x, WJ_BigInt *y, const WJ_##ALG##_Parameters *params) {       \
         if (int rc = gate()) return rc;                                                                         \
-        return pk_guarded([&] { return dl_keygen(FORM, x, y, params); });                                       \
+        return OSTREL_PK_GUARD([&] { return dl_keygen(FORM, x, y, params); });                                  \
     }
 
 DL_RECORD_FUNCTIONS(DH, kDh)
@@ -568,7 +568,7 @@ DL_RECORD_FUNCTIONS(KCDSA, kKcdsa)
 QRT_API int WJ_DH_ComputeSharedSecret(WJ_BigInt *secret, const WJ_DH_Parameters *params, const WJ_BigInt *x,
                                       const WJ_BigInt *peerY) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return dh_shared_secret(secret, params, x, peerY); });
+    return OSTREL_PK_GUARD([&] { return dh_shared_secret(secret, params, x, peerY); });
 }
 
 QRT_API WJ_DSA_Signature *WJ_DSA_Signature_New(void) {
@@ -606,8 +606,7 @@ QRT_API int WJ_DSA_Signature_Encode(unsigned char *out, unsigned int *outLength,
 }
 
 QRT_API int WJ_DSA_Signature_Decode(WJ_DSA_Signature *sig, const unsigned char *in, unsigned int inLength) {
-    if (!sig || !sig->r || !sig->s || !in) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD(sig && sig->r && sig->s && in, [&] {
         // The whole form is checked before either value is stored.
         Reader r(in, inLength), seq, mr, ms;
         if (int rc = der::read_tlv(r, der::kSequence, seq)) return rc;
@@ -623,13 +622,13 @@ QRT_API int WJ_DSA_Signature_Decode(WJ_DSA_Signature *sig, const unsigned char *
 QRT_API int WJ_DSA_Sign(WJ_DSA_Signature *sig, const unsigned char *digest, unsigned int digestLength,
                         const WJ_BigInt *x, const WJ_DSA_Parameters *params) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return dsa_sign(sig, digest, digestLength, x, params); });
+    return OSTREL_PK_GUARD([&] { return dsa_sign(sig, digest, digestLength, x, params); });
 }
 
 QRT_API int WJ_DSA_Verify(const WJ_DSA_Signature *sig, const unsigned char *digest, unsigned int digestLength,
                           const WJ_BigInt *y, const WJ_DSA_Parameters *params) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return dsa_verify(sig, digest, digestLength, y, params); });
+    return OSTREL_PK_GUARD([&] { return dsa_verify(sig, digest, digestLength, y, params); });
 }
 
 }  // extern "C"

@@ -316,12 +316,11 @@ QRT_API void WJ_ECDSA_Parameters_Free(WJ_EC_Parameters *params) {
 }
 
 QRT_API int WJ_ECDSA_Parameters_Decode(WJ_EC_Parameters *params, const unsigned char *in, unsigned int inLength) {
-    return pk_guarded([&] { return ec_decode(params, in, inLength); });
+    return OSTREL_PK_GUARD([&] { return ec_decode(params, in, inLength); });
 }
 
 QRT_API int WJ_ECDSA_Parameters_Encode(unsigned char *out, unsigned int *outLength, const WJ_EC_Parameters *params) {
-    if (!params || !outLength) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD(params && outLength, [&] {
         const CurveInfo *ci = curve_info(params->curve);
         int nid = ci ? OBJ_sn2nid(ci->name) : NID_undef;
         const ASN1_OBJECT *obj = nid == NID_undef ? nullptr : OBJ_nid2obj(nid);
@@ -333,7 +332,7 @@ QRT_API int WJ_ECDSA_Parameters_Encode(unsigned char *out, unsigned int *outLeng
 }
 
 QRT_API int WJ_ECDSA_Parameters_SetCurve(WJ_EC_Parameters *params, int curve) {
-    return pk_guarded([&] { return set_curve(params, curve); });
+    return OSTREL_PK_GUARD([&] { return set_curve(params, curve); });
 }
 
 QRT_API WJ_EC_Parameters *WJ_ECKCDSA_Parameters_New(void) { return WJ_ECDSA_Parameters_New(); }
@@ -365,8 +364,7 @@ QRT_API WJ_EC_POINT *WJ_EC_Point_New(const WJ_EC_Parameters *curve) {
 QRT_API void WJ_EC_Point_Free(WJ_EC_POINT *point) { delete point; }
 
 QRT_API int WJ_EC_Point_Encode(unsigned char *out, unsigned int *outLength, const WJ_EC_POINT *point, int compressed) {
-    if (!point || !point->p || !outLength) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD(point && point->p && outLength, [&] {
         const EcCache *c = cache_of_curve(point->curve);
         if (!c) return WJ_ERR_BAD_ARGUMENT;
         auto form = compressed ? POINT_CONVERSION_COMPRESSED : POINT_CONVERSION_UNCOMPRESSED;
@@ -378,7 +376,7 @@ QRT_API int WJ_EC_Point_Encode(unsigned char *out, unsigned int *outLength, cons
 }
 
 QRT_API int WJ_EC_GeneratorOf(WJ_EC_POINT *g, const WJ_EC_Parameters *params) {
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD([&] {
         int err = 0;
         const EcCache *c = checked(params, g, &err);
         if (!c) return err;
@@ -388,8 +386,7 @@ QRT_API int WJ_EC_GeneratorOf(WJ_EC_POINT *g, const WJ_EC_Parameters *params) {
 }
 
 QRT_API int WJ_EC_OrderOf(WJ_BigInt *n, const WJ_EC_Parameters *params) {
-    if (!n) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD(n, [&] {
         int err = 0;
         const EcCache *c = checked(params, nullptr, &err);
         return c ? bigint_from_bn(n, c->order.get()) : err;
@@ -417,16 +414,15 @@ static int ec_mul(WJ_EC_POINT *r, const WJ_BigInt *k, const WJ_EC_POINT *p, cons
 }
 
 QRT_API int WJ_EC_Mul(WJ_EC_POINT *r, const WJ_BigInt *k, const WJ_EC_POINT *p, const WJ_EC_Parameters *params) {
-    if (!p) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] { return ec_mul(r, k, p, params); });
+    return OSTREL_PK_GUARD(p, [&] { return ec_mul(r, k, p, params); });
 }
 
 QRT_API int WJ_EC_MulPre(WJ_EC_POINT *r, const WJ_BigInt *k, const WJ_EC_Parameters *params) {
-    return pk_guarded([&] { return ec_mul(r, k, nullptr, params); });
+    return OSTREL_PK_GUARD([&] { return ec_mul(r, k, nullptr, params); });
 }
 
 QRT_API int WJ_EC_Cmp(const WJ_EC_POINT *a, const WJ_EC_POINT *b, const WJ_EC_Parameters *params) {
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD([&] {
         int err = 0;
         const EcCache *c = checked(params, a, &err);
         if (!c || !checked(params, b, &err)) return err;
@@ -511,7 +507,7 @@ extern "C" {
 
 QRT_API int WJ_ECDSA_PublicKey_Decode(WJ_EC_POINT *point, const unsigned char *in, unsigned int inLength,
                                       const WJ_EC_Parameters *params) {
-    return pk_guarded([&] { return ec_point_decode(point, in, inLength, params); });
+    return OSTREL_PK_GUARD([&] { return ec_point_decode(point, in, inLength, params); });
 }
 QRT_API int WJ_ECKCDSA_PublicKey_Decode(WJ_EC_POINT *point, const unsigned char *in, unsigned int inLength,
                                         const WJ_EC_Parameters *params) {
@@ -520,11 +516,11 @@ QRT_API int WJ_ECKCDSA_PublicKey_Decode(WJ_EC_POINT *point, const unsigned char 
 
 QRT_API int WJ_ECDSA_GenerateKey(WJ_BigInt *d, WJ_EC_POINT *q, const WJ_EC_Parameters *params) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return ec_keypair(false, d, q, params); });
+    return OSTREL_PK_GUARD([&] { return ec_keypair(false, d, q, params); });
 }
 QRT_API int WJ_ECKCDSA_GenerateKey(WJ_BigInt *d, WJ_EC_POINT *q, const WJ_EC_Parameters *params) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return ec_keypair(true, d, q, params); });
+    return OSTREL_PK_GUARD([&] { return ec_keypair(true, d, q, params); });
 }
 
 QRT_API WJ_ECDSA_Signature *WJ_ECDSA_Signature_New(void) { return WJ_DSA_Signature_New(); }
@@ -539,13 +535,13 @@ QRT_API int WJ_ECDSA_Signature_Decode(WJ_ECDSA_Signature *sig, const unsigned ch
 QRT_API int WJ_ECDSA_Sign(WJ_ECDSA_Signature *sig, const unsigned char *digest, unsigned int digestLength,
                           const WJ_BigInt *d, const WJ_EC_Parameters *params) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return ecdsa_sign(sig, digest, digestLength, d, params); });
+    return OSTREL_PK_GUARD([&] { return ecdsa_sign(sig, digest, digestLength, d, params); });
 }
 
 QRT_API int WJ_ECDSA_Verify(const WJ_ECDSA_Signature *sig, const unsigned char *digest, unsigned int digestLength,
                             const WJ_EC_POINT *q, const WJ_EC_Parameters *params) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return ecdsa_verify(sig, digest, digestLength, q, params); });
+    return OSTREL_PK_GUARD([&] { return ecdsa_verify(sig, digest, digestLength, q, params); });
 }
 
 }  // extern "C"

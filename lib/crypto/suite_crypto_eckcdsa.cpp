@@ -130,19 +130,19 @@ QRT_API int WJ_ECKCDSA_Signature_Decode(WJ_ECKCDSA_Signature *sig, const unsigne
 QRT_API int WJ_ECKCDSA_Hash(unsigned char *out, unsigned int *outLength, const unsigned char *msg,
                             unsigned int msgLength, int hashAlg, const WJ_EC_Parameters *params, const WJ_EC_POINT *q) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return eckcdsa_hash(out, outLength, msg, msgLength, hashAlg, params, q); });
+    return OSTREL_PK_GUARD([&] { return eckcdsa_hash(out, outLength, msg, msgLength, hashAlg, params, q); });
 }
 
 QRT_API int WJ_ECKCDSA_Sign(WJ_ECKCDSA_Signature *sig, const unsigned char *hash, unsigned int hashLength, int hashAlg,
                             const WJ_BigInt *d, const WJ_EC_Parameters *params) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return eckcdsa_sign(sig, hash, hashLength, hashAlg, d, params); });
+    return OSTREL_PK_GUARD([&] { return eckcdsa_sign(sig, hash, hashLength, hashAlg, d, params); });
 }
 
 QRT_API int WJ_ECKCDSA_Verify(const WJ_ECKCDSA_Signature *sig, const unsigned char *hash, unsigned int hashLength,
                               int hashAlg, const WJ_EC_POINT *q, const WJ_EC_Parameters *params) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return eckcdsa_verify(sig, hash, hashLength, hashAlg, q, params); });
+    return OSTREL_PK_GUARD([&] { return eckcdsa_verify(sig, hash, hashLength, hashAlg, q, params); });
 }
 
 }  // extern "C"

@@ -197,29 +197,29 @@ QRT_API void WJ_KCDSA_Signature_Free(WJ_KCDSA_Signature *sig) {
 }
 
 QRT_API int WJ_KCDSA_Signature_Encode(unsigned char *out, unsigned int *outLength, const WJ_KCDSA_Signature *sig) {
-    return pk_guarded([&] { return kcdsa_sig_encode(out, outLength, sig); });
+    return OSTREL_PK_GUARD([&] { return kcdsa_sig_encode(out, outLength, sig); });
 }
 
 QRT_API int WJ_KCDSA_Signature_Decode(WJ_KCDSA_Signature *sig, const unsigned char *in, unsigned int inLength) {
-    return pk_guarded([&] { return kcdsa_sig_decode(sig, in, inLength); });
+    return OSTREL_PK_GUARD([&] { return kcdsa_sig_decode(sig, in, inLength); });
 }
 
 QRT_API int WJ_KCDSA_Hash(unsigned char *out, unsigned int *outLength, const unsigned char *msg, unsigned int msgLength,
                           int hashAlg, const WJ_BigInt *y) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return kcdsa_hash(out, outLength, msg, msgLength, hashAlg, y); });
+    return OSTREL_PK_GUARD([&] { return kcdsa_hash(out, outLength, msg, msgLength, hashAlg, y); });
 }
 
 QRT_API int WJ_KCDSA_Sign(WJ_KCDSA_Signature *sig, const unsigned char *hash, unsigned int hashLength, int hashAlg,
                           const WJ_BigInt *x, const WJ_KCDSA_Parameters *params) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return kcdsa_sign(sig, hash, hashLength, hashAlg, x, params); });
+    return OSTREL_PK_GUARD([&] { return kcdsa_sign(sig, hash, hashLength, hashAlg, x, params); });
 }
 
 QRT_API int WJ_KCDSA_Verify(const WJ_KCDSA_Signature *sig, const unsigned char *hash, unsigned int hashLength,
                             int hashAlg, const WJ_BigInt *y, const WJ_KCDSA_Parameters *params) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return kcdsa_verify(sig, hash, hashLength, hashAlg, y, params); });
+    return OSTREL_PK_GUARD([&] { return kcdsa_verify(sig, hash, hashLength, hashAlg, y, params); });
 }
 
 }  // extern "C"

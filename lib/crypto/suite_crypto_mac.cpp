@@ -273,7 +273,7 @@ QRT_API int WJC_MAC_Init(WJC_MAC_CTX *ctx, const WJ_SECRET_KEY *key, int alg, co
     if (!ctx || !key) return WJ_ERR_BAD_ARGUMENT;
     if (key->keyLength > WJ_SECRET_KEY_MAX) return WJ_ERR_KEY_LENGTH;
     if (int rc = gate()) return rc;
-    return guarded([&] { return mac_init(*ctx, key->key, key->keyLength, alg, param ? *param : 0); });
+    return OSTREL_GUARD([&] { return mac_init(*ctx, key->key, key->keyLength, alg, param ? *param : 0); });
 }
 
 QRT_API int WJC_MAC_Update(WJC_MAC_CTX *ctx, const unsigned char *in, unsigned int inLength) {
@@ -293,7 +293,7 @@ QRT_API int WJC_MAC(unsigned char *out, unsigned int *outLength, const unsigned 
     if (!key) return WJ_ERR_BAD_ARGUMENT;
     if (key->keyLength > WJ_SECRET_KEY_MAX) return WJ_ERR_KEY_LENGTH;
     if (int rc = gate()) return rc;
-    return guarded(
+    return OSTREL_GUARD(
         [&] { return mac_oneshot(out, outLength, in, inLength, key->key, key->keyLength, alg, param ? *param : 0); });
 }
 
@@ -316,7 +316,7 @@ QRT_API int WJ_HMAC_Init(WJ_HMAC_CTX *ctx, int hashAlg, const unsigned char *key
     if (!ctx || (!key && keyLength)) return WJ_ERR_BAD_ARGUMENT;
     if (!hash_info(hashAlg)) return WJ_ERR_UNKNOWN_ID;
     if (int rc = gate()) return rc;
-    return guarded([&] { return mac_init(*ctx, key, keyLength, WJ_MAC_HMAC(hashAlg), 0); });
+    return OSTREL_GUARD([&] { return mac_init(*ctx, key, keyLength, WJ_MAC_HMAC(hashAlg), 0); });
 }
 
 QRT_API int WJ_HMAC_Update(WJ_HMAC_CTX *ctx, const unsigned char *in, unsigned int inLength) {

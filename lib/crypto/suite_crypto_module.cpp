@@ -1,6 +1,7 @@
 // The module: private OpenSSL context and algorithm cache, the state machine, the known-answer
 // self-tests, version and error texts.
 #include <openssl/crypto.h>
+#include <openssl/err.h>
 #include <openssl/provider.h>
 
 #include <atomic>
@@ -8,13 +9,13 @@
 #include <mutex>
 #include <vector>
 
+#include "crypto_errors.hpp"
 #include "crypto_pkey.hpp"
+#include "crypto_version.hpp"
 
 namespace ostrel::crypto {
 
 namespace {
-
-constexpr const char *kVersion = "1.3.0.0";
 
 struct Context {
     OSSL_LIB_CTX *ctx = nullptr;
@@ -88,7 +89,9 @@ std::mutex g_state_mu;
 
 int enter_operating_locked() {
     if (!g_selftest_passed.load()) {
-        if (run_selftests() != 0) {
+        int rc = run_selftests();
+        if (rc == WJ_ERR_MEMORY) return rc;  // the tests could not run; the next call tries again
+        if (rc != 0) {
             g_state.store(WJC_STATE_ERROR);
             return WJ_ERR_SELFTEST;
         }
@@ -153,7 +156,7 @@ std::vector<uint8_t> unhex(const char *h) {
     return out;
 }
 
-// 0 passed, 1 failed, 2 not available in this build (skipped).
+// 0 passed, 1 failed, 2 not available in this build (skipped), 3 memory ran short.
 int run_kat(const Kat &k, bool corrupt) {
     std::vector<uint8_t> key = unhex(k.key), in = unhex(k.in), want = unhex(k.out);
     if (corrupt && !want.empty()) want[0] ^= 0x01;
@@ -199,6 +202,7 @@ int run_kat(const Kat &k, bool corrupt) {
         }
     }
     if (rc == WJ_ERR_UNKNOWN_ID) return 2;
+    if (rc == WJ_ERR_MEMORY) return 3;
     if (rc != 0) return 1;
     return (n == want.size() && ct_equal(got, want.data(), n)) ? 0 : 1;
 }
@@ -230,13 +234,24 @@ int gate() {
     return enter_operating_locked();
 }
 
+// A shortage of memory is no failed test: it gives WJ_ERR_MEMORY, which leaves the state alone.
 int run_selftests() {
     if (!libctx()) return WJ_ERR_SELFTEST;
     int fault = g_fault.load();
-    for (int i = 0; i < kKatCount; ++i)
-        if (run_kat(kKats[i], fault == i + 1) == 1) return WJ_ERR_SELFTEST;
+    try {
+        for (int i = 0; i < kKatCount; ++i) {
+            int r = run_kat(kKats[i], fault == i + 1);
+            if (r == 1) return WJ_ERR_SELFTEST;
+            if (r == 3) return WJ_ERR_MEMORY;
+        }
+    } catch (const std::bad_alloc &) {
+        ERR_clear_error();
+        return WJ_ERR_MEMORY;
+    }
     return 0;
 }
+
+void clear_openssl_errors() { ERR_clear_error(); }
 
 }  // namespace ostrel::crypto
 
@@ -245,7 +260,7 @@ using namespace ostrel::crypto;
 
 extern "C" {
 
-QRT_API const char *WJC_GetVersion(void) { return kVersion; }
+QRT_API const char *WJC_GetVersion(void) { return generated::kVersion; }
 
 QRT_API int WJC_Initialize(void) {
     if (g_state.load(std::memory_order_acquire) != WJC_STATE_FINALIZED) return 0;
@@ -295,43 +310,8 @@ QRT_API int WJC_SelfTest_InjectFault(int id) {
 QRT_API const char *WJC_SelfTest_Name(int id) { return (id >= 1 && id <= kKatCount) ? kKats[id - 1].name : nullptr; }
 
 QRT_API const char *WJC_GetErrorString(int code) {
-    struct Text {
-        int code;
-        const char *text;
-    };
-    static const Text kTexts[] = {
-        {WJ_OK, "success"},
-        {WJ_ERR_FAILED, "failed"},
-        {WJ_ERR_BAD_ARGUMENT, "bad argument"},
-        {WJ_ERR_BAD_CONTEXT, "context not initialised for this operation"},
-        {WJ_ERR_MEMORY, "memory allocation failed"},
-        {WJ_ERR_BUFFER_SMALL, "output buffer too small"},
-        {WJ_ERR_INTERNAL, "internal failure of the underlying library"},
-        {WJ_ERR_RANDOM, "random generator failed"},
-        {WJ_ERR_BAD_DER, "malformed DER"},
-        {WJ_ERR_SHORT_INPUT, "DER length runs past the input"},
-        {WJ_ERR_STATE, "operation not allowed in the current module state"},
-        {WJ_ERR_SELFTEST, "known-answer self-test failed"},
-        {WJ_ERR_UNKNOWN_ID, "unknown algorithm"},
-        {WJ_ERR_UNKNOWN_MODE, "unknown cipher mode"},
-        {WJ_ERR_UNKNOWN_PADDING, "unknown padding"},
-        {WJ_ERR_BAD_PADDING, "bad padding"},
-        {WJ_ERR_IV_LENGTH, "bad IV length"},
-        {WJ_ERR_MODE_SIZE, "bad mode size"},
-        {WJ_ERR_KEY_LENGTH, "bad key length"},
-        {WJ_ERR_DATA_LENGTH, "input is not a whole number of blocks"},
-        {WJ_ERR_CIPHER_PARAM, "bad cipher parameter"},
-        {WJ_ERR_ENCRYPT_FAILED, "encryption failed"},
-        {WJ_ERR_DECRYPT_FAILED, "decryption failed"},
-        {WJ_ERR_DSA_VERIFY, "DSA signature does not verify"},
-        {WJ_ERR_KCDSA_VERIFY, "KCDSA signature does not verify"},
-        {WJ_ERR_ECDSA_VERIFY, "ECDSA signature does not verify"},
-        {WJ_ERR_ECKCDSA_VERIFY, "EC-KCDSA signature does not verify"},
-        {WJ_ERR_RSA_VERIFY, "RSA signature does not verify"},
-    };
-    for (const Text &t : kTexts)
-        if (t.code == code) return t.text;
-    return "unknown error";
+    const char *text = find_text(generated::kErrorTexts, code, 1);
+    return text ? text : "unknown error";
 }
 
 }  // extern "C"

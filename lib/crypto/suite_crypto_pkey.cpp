@@ -362,9 +362,9 @@ int do_verify(const unsigned char *sig, unsigned sig_len, int hashed, const unsi
 // A generic key from its binary form: PKCS#1 DER for RSA, our own form for the rest.
 template <class Rsa, Rsa *(*make)(), void (*release)(Rsa *), int (*decode)(Rsa *, const unsigned char *, unsigned),
           class Key>
-int key_from_binary(Key *key, int alg, const unsigned char *in, unsigned len, bool is_private) {
+int key_from_binary(const char *fn, Key *key, int alg, const unsigned char *in, unsigned len, bool is_private) {
     if (!key || !in) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD_AS(fn, [&] {
         if (alg != WJ_PKEY_RSA) return key_decode(*key, alg, in, len, is_private);
         Rsa *rsa = make();
         if (!rsa) return WJ_ERR_MEMORY;
@@ -388,13 +388,11 @@ QRT_API void WJC_PKEY_Parameters_Free(WJC_PKEY_PARAMETERS *params) { delete para
 
 QRT_API int WJC_PKEY_Parameters_Decode(WJC_PKEY_PARAMETERS *params, int alg, const unsigned char *in,
                                        unsigned int inLength) {
-    if (!params || !in) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] { return params_decode(*params, alg, in, inLength); });
+    return OSTREL_PK_GUARD(params && in, [&] { return params_decode(*params, alg, in, inLength); });
 }
 
 QRT_API int WJC_PKEY_Parameters_Encode(unsigned char *out, unsigned int *outLength, const WJC_PKEY_PARAMETERS *params) {
-    if (!params || !outLength) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD(params && outLength, [&] {
         der::Writer w;
         if (int rc = params_encode(w, *params)) return rc;
         return put_out(out, outLength, w.out.data(), w.out.size());
@@ -406,7 +404,7 @@ QRT_API int WJC_PKEY_Parameters_GetAlgorithm(const WJC_PKEY_PARAMETERS *params) 
 QRT_API int WJC_PKEY_GenerateParameters(WJC_PKEY_PARAMETERS *params, int alg, const WJC_PKEY_GENPARAM *gen) {
     if (!params || !gen) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD([&] {
         WJC_PKEY_PARAMETERS tmp;
         tmp.alg = alg;
         int rc;
@@ -432,12 +430,11 @@ QRT_API void WJC_PKEY_PrivateKey_Free(WJC_PKEY_PRIVATE_KEY *key) { delete key; }
 QRT_API int WJC_PKEY_PublicKey_FromBinary(WJC_PKEY_PUBLIC_KEY *key, int alg, const unsigned char *in,
                                           unsigned int inLength) {
     return key_from_binary<WJ_RSA_PublicKey, WJ_RSA_PublicKey_New, WJ_RSA_PublicKey_Free, pkcs1_public_decode>(
-        key, alg, in, inLength, false);
+        __func__, key, alg, in, inLength, false);
 }
 
 QRT_API int WJC_PKEY_PublicKey_ToBinary(unsigned char *out, unsigned int *outLength, const WJC_PKEY_PUBLIC_KEY *key) {
-    if (!key || !outLength) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD(key && outLength, [&] {
         if (key->alg == WJ_PKEY_RSA) return WJ_PKCS1_PublicKey_Encode(out, outLength, key->rsa);
         return key->alg ? key_encode(out, outLength, *key) : WJ_ERR_BAD_ARGUMENT;
     });
@@ -448,12 +445,11 @@ QRT_API int WJC_PKEY_PublicKey_GetAlgorithm(const WJC_PKEY_PUBLIC_KEY *key) { re
 QRT_API int WJC_PKEY_PrivateKey_FromBinary(WJC_PKEY_PRIVATE_KEY *key, int alg, const unsigned char *in,
                                            unsigned int inLength) {
     return key_from_binary<WJ_RSA_PrivateKey, WJ_RSA_PrivateKey_New, WJ_RSA_PrivateKey_Free, pkcs1_private_decode>(
-        key, alg, in, inLength, true);
+        __func__, key, alg, in, inLength, true);
 }
 
 QRT_API int WJC_PKEY_PrivateKey_ToBinary(unsigned char *out, unsigned int *outLength, const WJC_PKEY_PRIVATE_KEY *key) {
-    if (!key || !outLength) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD(key && outLength, [&] {
         if (key->alg == WJ_PKEY_RSA) return WJ_PKCS1_PrivateKey_Encode(out, outLength, key->rsa);
         return key->alg ? key_encode(out, outLength, *key) : WJ_ERR_BAD_ARGUMENT;
     });
@@ -472,7 +468,7 @@ QRT_API int WJC_PKEY_GenerateKeyPair(WJC_PKEY_PRIVATE_KEY *priv, WJC_PKEY_PUBLIC
                                      const WJC_PKEY_PARAMETERS *params, const WJC_PKEY_RSA_GENPARAM *rsa) {
     if (!priv || !pub) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD([&] {
         WJC_PKEY_PRIVATE_KEY a;
         WJC_PKEY_PUBLIC_KEY b;
         a.alg = b.alg = alg;
@@ -527,7 +523,8 @@ QRT_API int WJC_PKEY_Sign(unsigned char *out, unsigned int *outLength, int hashe
                           unsigned int dataLength, int signAlg, const WJC_PKEY_PRIVATE_KEY *key,
                           const WJC_PKEY_PARAMETERS *params, const WJ_PSS_PARAM *pss) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return do_sign(out, outLength, hashed, data, dataLength, signAlg, key, params, pss); });
+    return OSTREL_PK_GUARD(
+        [&] { return do_sign(out, outLength, hashed, data, dataLength, signAlg, key, params, pss); });
 }
 
 QRT_API int WJC_PKEY_Verify(const unsigned char *signature, unsigned int signatureLength, int hashed,
@@ -535,7 +532,7 @@ QRT_API int WJC_PKEY_Verify(const unsigned char *signature, unsigned int signatu
                             const WJC_PKEY_PUBLIC_KEY *key, const WJC_PKEY_PARAMETERS *params,
                             const WJ_PSS_PARAM *pss) {
     if (int rc = gate()) return rc;
-    return pk_guarded(
+    return OSTREL_PK_GUARD(
         [&] { return do_verify(signature, signatureLength, hashed, data, dataLength, signAlg, key, params, pss); });
 }
 

@@ -71,7 +71,7 @@ QRT_API int WJ_GetRandom(unsigned char *out, unsigned int length) { return WJC_G
 QRT_API int WJ_Test_SetFixedK(const unsigned char *k, unsigned int length) {
     if (!k && length) return WJ_ERR_BAD_ARGUMENT;
     if (length > 128) return WJ_ERR_BAD_ARGUMENT;
-    return guarded([&] {
+    return OSTREL_GUARD([&] {
         t_fixed_k.assign(k, k + length);
         return 0;
     });

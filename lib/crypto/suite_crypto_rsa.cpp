@@ -415,7 +415,7 @@ QRT_API int WJ_RSA_GenerateKey(WJ_RSA_PrivateKey *priv, WJ_RSA_PublicKey *pub, u
     if (e == 0) e = 65537;
     if (e < 3 || !(e & 1)) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD([&] {
         PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(libctx(), "RSA", nullptr));
         BnPtr exp = new_bn();
         if (!ctx || !exp || !BN_set_word(exp.get(), e)) return WJ_ERR_MEMORY;
@@ -453,7 +453,7 @@ QRT_API int WJ_RSA_PublicKeyExp(unsigned char *out, unsigned int *outLength, con
                                 unsigned int inLength, const WJ_RSA_PublicKey *key) {
     if (int rc = check_out_args(in, inLength, outLength)) return rc;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD([&] {
         int err = 0;
         PkeyPtr pkey = public_pkey(key, &err);
         return pkey ? raw_op(false, out, outLength, in, inLength, pkey.get()) : err;
@@ -464,7 +464,7 @@ QRT_API int WJ_RSA_PrivateKeyExp(unsigned char *out, unsigned int *outLength, co
                                  unsigned int inLength, const WJ_RSA_PrivateKey *key) {
     if (int rc = check_out_args(in, inLength, outLength)) return rc;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD([&] {
         int err = 0;
         PkeyPtr pkey = private_pkey(key, &err);
         return pkey ? raw_op(true, out, outLength, in, inLength, pkey.get()) : err;
@@ -472,8 +472,7 @@ QRT_API int WJ_RSA_PrivateKeyExp(unsigned char *out, unsigned int *outLength, co
 }
 
 QRT_API int WJ_PKCS1_PublicKey_Encode(unsigned char *out, unsigned int *outLength, const WJ_RSA_PublicKey *key) {
-    if (!key || !outLength) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD(key && outLength, [&] {
         der::Writer body, all;
         if (body.unsigned_int(key->n) || body.unsigned_int(key->e)) return WJ_ERR_BAD_ARGUMENT;
         all.wrap(der::kSequence, body);
@@ -482,12 +481,11 @@ QRT_API int WJ_PKCS1_PublicKey_Encode(unsigned char *out, unsigned int *outLengt
 }
 
 QRT_API int WJ_PKCS1_PublicKey_Decode(WJ_RSA_PublicKey *key, const unsigned char *in, unsigned int inLength) {
-    return pk_guarded([&] { return pkcs1_public_decode(key, in, inLength); });
+    return OSTREL_PK_GUARD([&] { return pkcs1_public_decode(key, in, inLength); });
 }
 
 QRT_API int WJ_PKCS1_PrivateKey_Encode(unsigned char *out, unsigned int *outLength, const WJ_RSA_PrivateKey *key) {
-    if (!key || !outLength) return WJ_ERR_BAD_ARGUMENT;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD(key && outLength, [&] {
         der::Writer body, all;
         body.small(0);
         for (const WJ_BigInt *a : {key->n, key->e, key->d, key->p, key->q, key->dP, key->dQ, key->qInv})
@@ -498,14 +496,14 @@ QRT_API int WJ_PKCS1_PrivateKey_Encode(unsigned char *out, unsigned int *outLeng
 }
 
 QRT_API int WJ_PKCS1_PrivateKey_Decode(WJ_RSA_PrivateKey *key, const unsigned char *in, unsigned int inLength) {
-    return pk_guarded([&] { return pkcs1_private_decode(key, in, inLength); });
+    return OSTREL_PK_GUARD([&] { return pkcs1_private_decode(key, in, inLength); });
 }
 
 QRT_API int WJ_PKCS1_V15_Encrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
                                  unsigned int inLength, const WJ_RSA_PublicKey *key) {
     if (int rc = check_out_args(in, inLength, outLength)) return rc;
     if (int rc = gate()) return rc;
-    return pk_guarded(
+    return OSTREL_PK_GUARD(
         [&] { return rsa_encrypt(out, outLength, in, inLength, key, v15_padding, 11, WJ_ERR_ENCRYPT_FAILED); });
 }
 
@@ -513,26 +511,27 @@ QRT_API int WJ_PKCS1_V15_Decrypt(unsigned char *out, unsigned int *outLength, co
                                  unsigned int inLength, const WJ_RSA_PrivateKey *key) {
     if (!in || !outLength) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return rsa_decrypt(out, outLength, in, inLength, key, v15_padding); });
+    return OSTREL_PK_GUARD([&] { return rsa_decrypt(out, outLength, in, inLength, key, v15_padding); });
 }
 
 QRT_API int WJ_PKCS1_V15_Sign(unsigned char *out, unsigned int *outLength, int hashAlg, const unsigned char *digest,
                               unsigned int digestLength, const WJ_RSA_PrivateKey *key) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return rsa_v15_sign(out, outLength, hashAlg, digest, digestLength, key); });
+    return OSTREL_PK_GUARD([&] { return rsa_v15_sign(out, outLength, hashAlg, digest, digestLength, key); });
 }
 
 QRT_API int WJ_PKCS1_V15_Verify(const unsigned char *signature, unsigned int signatureLength, int hashAlg,
                                 const unsigned char *digest, unsigned int digestLength, const WJ_RSA_PublicKey *key) {
     if (int rc = gate()) return rc;
-    return pk_guarded([&] { return rsa_v15_verify(signature, signatureLength, hashAlg, digest, digestLength, key); });
+    return OSTREL_PK_GUARD(
+        [&] { return rsa_v15_verify(signature, signatureLength, hashAlg, digest, digestLength, key); });
 }
 
 QRT_API int WJ_PKCS1_PSS_Sign(unsigned char *out, unsigned int *outLength, const unsigned char *digest,
                               unsigned int digestLength, const WJ_PSS_PARAM *param, const WJ_RSA_PrivateKey *key) {
     if (!param || !digest || !outLength) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD([&] {
         const EVP_MD *md = nullptr, *mgf = nullptr;
         if (int rc = pss_hashes(param, digestLength, md, mgf)) return rc;
         int err = 0;
@@ -560,7 +559,7 @@ QRT_API int WJ_PKCS1_PSS_Verify(const unsigned char *signature, unsigned int sig
                                 const WJ_RSA_PublicKey *key) {
     if (!param || !digest || !signature) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
-    return pk_guarded([&] {
+    return OSTREL_PK_GUARD([&] {
         const EVP_MD *md = nullptr, *mgf = nullptr;
         if (int rc = pss_hashes(param, digestLength, md, mgf)) return rc;
         int err = 0;
@@ -614,7 +613,7 @@ QRT_API int WJ_PKCS1_OAEP_Encrypt(unsigned char *out, unsigned int *outLength, c
     if (int rc = gate()) return rc;
     // OpenSSL refuses a message too long for the modulus and hash.
     auto pad = [param](EVP_PKEY_CTX *ctx) { return oaep_setup(ctx, param); };
-    return pk_guarded([&] { return rsa_encrypt(out, outLength, in, inLength, key, pad, 0, WJ_ERR_BAD_ARGUMENT); });
+    return OSTREL_PK_GUARD([&] { return rsa_encrypt(out, outLength, in, inLength, key, pad, 0, WJ_ERR_BAD_ARGUMENT); });
 }
 
 QRT_API int WJ_PKCS1_OAEP_Decrypt(unsigned char *out, unsigned int *outLength, const unsigned char *in,
@@ -622,7 +621,7 @@ QRT_API int WJ_PKCS1_OAEP_Decrypt(unsigned char *out, unsigned int *outLength, c
     if (!param || (!param->label && param->labelLength) || !in || !outLength) return WJ_ERR_BAD_ARGUMENT;
     if (int rc = gate()) return rc;
     auto pad = [param](EVP_PKEY_CTX *ctx) { return oaep_setup(ctx, param); };
-    return pk_guarded([&] { return rsa_decrypt(out, outLength, in, inLength, key, pad); });
+    return OSTREL_PK_GUARD([&] { return rsa_decrypt(out, outLength, in, inLength, key, pad); });
 }
 
 }  // extern "C"

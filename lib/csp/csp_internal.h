@@ -5,7 +5,16 @@
 #include "suite_csp.h"
 
 #define OSTREL_REASON_FN QRT_CSP_GetErrorReason
+#include "ostrel/guard.hpp"
 #include "ostrel/trace.hpp"
+
+namespace ostrel::csp {
+// The boundary of the exported functions (ostrel/guard.hpp).
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_CSP_INVALID_INPUT, QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL};
+// The older forms, which leave no trace records.
+inline constexpr Boundary kOldFormBoundary{nullptr, QRT_CSP_INVALID_INPUT, QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL};
+}  // namespace ostrel::csp
+#define OSTREL_BOUNDARY ::ostrel::csp::kBoundary
 
 namespace ostrel::csp {
 
@@ -23,6 +32,16 @@ inline void trace_core(const char *core_fn, int core_code, const char *file, int
 }
 // OSTREL_FAIL_AS unless the trace is quiet.
 #define OSTREL_PK_FAIL_AS(fn, code) (::ostrel::csp::t_quiet ? (code) : OSTREL_FAIL_AS((fn), (code)))
+
+// The boundary of an older form: body runs with the trace quiet, and a throw is not recorded.
+template <class F>
+int old_form_guard(const Site &site, F &&body) noexcept {
+    return guard(kOldFormBoundary, site, [&] {
+        QuietTrace quiet;
+        return body();
+    });
+}
+#define OSTREL_OLD_FORM_GUARD(...) ::ostrel::csp::old_form_guard(OSTREL_SITE, __VA_ARGS__)
 #define OSTREL_CORE_FAIL(fn, code) ::ostrel::csp::trace_core((fn), (code), __FILE__, __LINE__)
 
 // Constant-time equality of n bytes (for MAC values).

@@ -30,32 +30,7 @@ extern "C" {
 
 /* ---- Codes ---------------------------------------------------------------------------- */
 
-#define QRT_CSP_INVALID_INPUT 6001
-#define QRT_CSP_INTERNAL 6002
-#define QRT_CSP_MALLOC_FAILED 6003
-#define QRT_CSP_UNKNOWN_ID 6010
-#define QRT_CSP_INVALID_MAC 6011
-#define QRT_CSP_INVALID_SIGNATURE 6012
-#define QRT_CSP_INVALID_KEYPAIR 6013
-#define QRT_CSP_UNKNOWN_MODE 6021
-#define QRT_CSP_UNKNOWN_PADDING 6022
-#define QRT_CSP_INVALID_PADDING 6023
-#define QRT_CSP_INVALID_IV_LENGTH 6024
-#define QRT_CSP_INVALID_MODE_SIZE 6025
-#define QRT_CSP_INVALID_KEY_LENGTH 6026
-#define QRT_CSP_BAD_PRIVKEY 6030
-#define QRT_CSP_BAD_PUBKEY 6031
-#define QRT_CSP_BAD_PARAM 6032
-#define QRT_CSP_BAD_SIGNATURE 6033
-#define QRT_CSP_GENERATE_RSAKEY_FAILED 6100
-#define QRT_CSP_ENCODE_RSAKEY_FAILED 6101
-#define QRT_CSP_DECODE_RSAKEY_FAILED 6102
-#define QRT_CSP_RSA_ENCRYPT_FAILED 6103
-#define QRT_CSP_RSA_DECRYPT_FAILED 6104
-#define QRT_CSP_RSA_SIGN_FAILED 6105
-#define QRT_CSP_RSA_VERIFY_FAILED 6106
-#define QRT_CSP_CRYPTO_FAILED 6110
-#define QRT_CSP_STATE_NOT_SUPPORTED 6120
+#include "suite_csp_codes.h"
 
 /* ---- Algorithm numbers ------------------------------------------------------------------ */
 

@@ -18,7 +18,7 @@ QRT_API int QRT_CSP_BIN_Resize(BIN *bin, unsigned int length) {
     QRT_BIN_Reset(bin);
     if (length == 0) return 0;
     auto *p = static_cast<unsigned char *>(QRT_calloc(length, 1));
-    if (!p) return OSTREL_FAIL(QRT_CSP_MALLOC_FAILED);
+    if (!p) return OSTREL_PK_FAIL_AS(__func__, QRT_CSP_MALLOC_FAILED);  // quiet inside the older forms
     *bin = BIN{length, p};
     return 0;
 }

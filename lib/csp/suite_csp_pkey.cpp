@@ -7,7 +7,6 @@
 
 #include "csp_pkey.hpp"
 #include "ostrel/tlv.hpp"
-#include "ostrel/guard.hpp"
 #include "ostrel/owners.hpp"
 #include "ostrel/reader.hpp"
 
@@ -362,8 +361,7 @@ extern "C" {
 
 QRT_API int QRT_CSP_GetKeyLength(int *length, const BIN *publicKey, int pkeyID, const BIN *param) {
     const char *const fn_ = __func__;
-    if (!length || !bin_ok(publicKey)) return QRT_CSP_INVALID_INPUT;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD(length && bin_ok(publicKey), [&] {
         switch (pkeyID) {
             case kRsa: {
                 KeySet ks;
@@ -403,8 +401,7 @@ QRT_API int QRT_CSP_GetKeyLength(int *length, const BIN *publicKey, int pkeyID, 
 
 QRT_API int QRT_CSP_GetKeyLengthEx(int *length, const BIN *privateKey, int pkeyID, const BIN *param) {
     const char *const fn_ = __func__;
-    if (!length || !bin_ok(privateKey)) return QRT_CSP_INVALID_INPUT;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD(length && bin_ok(privateKey), [&] {
         switch (pkeyID) {
             case kRsa: {
                 KeySet ks;
@@ -450,7 +447,7 @@ QRT_API int QRT_CSP_KCDSA_ComputeZ(BIN *z, const BIN *privateKey, const BIN *pub
     const char *const fn_ = __func__;
     if (!z || !publicKey || !param) return QRT_CSP_INVALID_INPUT;
     *z = BIN{0, nullptr};
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         KeySet ks;
         if (int rc = decode_keys(kKcdsa, ks, param, publicKey, privateKey))
             return rc == 6001 ? rc : OSTREL_FAIL_AS(fn_, rc);
@@ -465,7 +462,7 @@ QRT_API int QRT_CSP_ProveKeyPair(const BIN *privateKey, const BIN *publicKey, in
     const char *const fn_ = __func__;
     if (!privateKey || !publicKey) return QRT_CSP_INVALID_INPUT;
     if (pkeyID != kRsa && core_pkey_id(pkeyID) && !param) return QRT_CSP_INVALID_INPUT;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         if (!core_pkey_id(pkeyID)) return OSTREL_FAIL_AS(fn_, QRT_CSP_UNKNOWN_ID);
         KeySet ks;
         if (int rc = decode_keys(pkeyID, ks, pkeyID == kRsa ? nullptr : param, publicKey, privateKey))
@@ -480,7 +477,7 @@ QRT_API int QRT_CSP_DeriveKey(BIN *secret, const BIN *privateKey, const BIN *pee
     const char *const fn_ = __func__;
     if (!secret || !privateKey || !peerPublicKey) return QRT_CSP_INVALID_INPUT;
     *secret = BIN{0, nullptr};
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         if (algID != 1) return OSTREL_FAIL_AS(fn_, QRT_CSP_UNKNOWN_ID);
         if (!param || !param->dh.pkeyParam) return QRT_CSP_INVALID_INPUT;
         KeySet ks;
@@ -551,7 +548,7 @@ int rsa_crypt(const char *fn, BIN *out, const BIN *in, const BIN *key_bin, int e
     if (!out || !bin_ok(in) || !bin_ok(key_bin)) return QRT_CSP_INVALID_INPUT;
     *out = BIN{0, nullptr};
     if (int rc = state_gate()) return OSTREL_FAIL_AS(fn, rc);
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD_AS(fn, [&] {
         int op = encID == 1 ? WJC_PKEY_ENC_V15 : encID == 5 ? WJC_PKEY_ENC_OAEP : 0;
         if (!op) return OSTREL_FAIL_AS(fn, QRT_CSP_UNKNOWN_ID);
         WJ_OAEP_PARAM oaep{};
@@ -616,7 +613,7 @@ QRT_API int QRT_CSP_GenerateKeyPair(BIN *privateKey, BIN *publicKey, int pkeyID,
     *privateKey = BIN{0, nullptr};
     *publicKey = BIN{0, nullptr};
     if (int rc = state_gate()) return OSTREL_FAIL_AS(fn_, rc);
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         int core = core_pkey_id(pkeyID);
         if (!core) return OSTREL_FAIL_AS(fn_, QRT_CSP_UNKNOWN_ID);
         GenericPriv priv(WJC_PKEY_PrivateKey_New());
@@ -662,7 +659,7 @@ QRT_API int QRT_CSP_GenerateParam(BIN *param, int pkeyID, ZQ_CSP_GenParamParam *
     if (!param || !genParam) return QRT_CSP_INVALID_INPUT;
     *param = BIN{0, nullptr};
     if (int rc = state_gate()) return OSTREL_FAIL_AS(fn_, rc);
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         WJC_PKEY_GENPARAM gen{};
         int core = core_pkey_id(pkeyID);
         auto bits = [](int v) { return v < 0 ? 0u : static_cast<unsigned>(v); };
@@ -703,7 +700,7 @@ QRT_API int QRT_CSP_PrivateKey_ToCStr(BIN *out, const WJC_PKEY_PRIVATE_KEY *key)
     const char *const fn_ = __func__;
     if (!out || !key) return QRT_CSP_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         int rc = output_of(
             out, [&](unsigned char *o, unsigned *l) { return WJC_PKEY_PrivateKey_ToBinary(o, l, key); },
             "WJC_PKEY_PrivateKey_ToBinary");
@@ -715,7 +712,7 @@ QRT_API int QRT_CSP_PublicKey_ToCStr(BIN *out, const WJC_PKEY_PUBLIC_KEY *key) {
     const char *const fn_ = __func__;
     if (!out || !key) return QRT_CSP_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         int rc = output_of(
             out, [&](unsigned char *o, unsigned *l) { return WJC_PKEY_PublicKey_ToBinary(o, l, key); },
             "WJC_PKEY_PublicKey_ToBinary");

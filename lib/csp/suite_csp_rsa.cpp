@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "csp_pkey.hpp"
-#include "ostrel/guard.hpp"
 #include "ostrel/owners.hpp"
 
 using namespace ostrel;
@@ -74,7 +73,7 @@ extern "C" {
 QRT_API int QRT_PublicEncryptBin(const BIN *pubKey, const BIN *in, BIN *out) {
     if (!bin_ok(pubKey) || !in || (in->length && !in->value) || !out) return QRT_CSP_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_OLD_FORM_GUARD([&] {
         PubKey key;
         if (int rc = read_public(pubKey, key)) return rc;
         return into(out, modulus(key.k->n), QRT_CSP_RSA_ENCRYPT_FAILED, [&](unsigned char *o, unsigned *n) {
@@ -86,7 +85,7 @@ QRT_API int QRT_PublicEncryptBin(const BIN *pubKey, const BIN *in, BIN *out) {
 QRT_API int QRT_PrivateDecryptBin(const BIN *privKey, const BIN *in, BIN *out) {
     if (!bin_ok(privKey) || !bin_ok(in) || !out) return QRT_CSP_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_OLD_FORM_GUARD([&] {
         PrivKey key;
         if (int rc = read_private(privKey, key)) return rc;
         return into(out, modulus(key.k->n), QRT_CSP_RSA_DECRYPT_FAILED, [&](unsigned char *o, unsigned *n) {
@@ -100,13 +99,12 @@ QRT_API int QRT_GenSignatureBin(const BIN *privKey, int alg, const BIN *data, BI
     *out = BIN{0, nullptr};
     int hash = old_hash(alg);
     if (!hash) return QRT_CSP_UNKNOWN_ID;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_OLD_FORM_GUARD([&] {
         unsigned char md[WJ_HASH_MAX_LENGTH];
         unsigned mn = 0;
         if (WJ_Hash(md, &mn, data->value, data->length, hash)) return QRT_CSP_INTERNAL;
         // The key is decoded through the provider's per-thread cache.
         KeySet ks;
-        QuietTrace quiet;  // these forms leave no records
         if (decode_keys(kRsa, ks, nullptr, nullptr, privKey)) return QRT_CSP_DECODE_RSAKEY_FAILED;
         return into(out, modulus(ks.priv->rsa->n), QRT_CSP_RSA_SIGN_FAILED,
                     [&](unsigned char *o, unsigned *n) { return WJ_PKCS1_V15_Sign(o, n, hash, md, mn, ks.priv->rsa); });
@@ -117,12 +115,11 @@ QRT_API int QRT_VerifySignBin(const BIN *pubKey, int alg, const BIN *data, const
     if (!bin_ok(pubKey) || !data || (data->length && !data->value) || !bin_ok(signature)) return QRT_CSP_INVALID_INPUT;
     int hash = old_hash(alg);
     if (!hash) return QRT_CSP_UNKNOWN_ID;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_OLD_FORM_GUARD([&] {
         unsigned char md[WJ_HASH_MAX_LENGTH];
         unsigned mn = 0;
         if (WJ_Hash(md, &mn, data->value, data->length, hash)) return QRT_CSP_INTERNAL;
         KeySet ks;
-        QuietTrace quiet;
         if (decode_keys(kRsa, ks, nullptr, pubKey, nullptr)) return QRT_CSP_DECODE_RSAKEY_FAILED;
         int rc = WJ_PKCS1_V15_Verify(signature->value, signature->length, hash, md, mn, ks.pub->rsa);
         return rc == 0 ? 0 : rc == WJ_ERR_RSA_VERIFY ? QRT_CSP_INVALID_SIGNATURE : QRT_CSP_RSA_VERIFY_FAILED;
@@ -136,7 +133,7 @@ QRT_API int QRT_GenerateKeyPairBin(int unused, int bits, BIN *pub, BIN *priv) {
     *priv = BIN{0, nullptr};
     if (bits < 512) bits = 512;
     if (bits > 8192) bits = 8192;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_OLD_FORM_GUARD([&] {
         PrivKey key;
         PubKey pk;
         if (!key.k || !pk.k) return QRT_CSP_MALLOC_FAILED;
@@ -160,7 +157,7 @@ QRT_API int QRT_GenerateKeyPairBin(int unused, int bits, BIN *pub, BIN *priv) {
 
 QRT_API int QRT_ProveRSAKeyPairBin(const BIN *privKey, const BIN *pubKey) {
     if (!bin_ok(privKey) || !bin_ok(pubKey)) return QRT_CSP_INVALID_INPUT;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_OLD_FORM_GUARD([&] {
         PrivKey key;
         PubKey pk;
         if (int rc = read_private(privKey, key)) return rc;
@@ -179,7 +176,7 @@ QRT_API int QRT_ProveRSAKeyPairBin(const BIN *privKey, const BIN *pubKey) {
 
 QRT_API int QRT_GetRSAKeyLength(const BIN *pubKey, int *bytes) {
     if (!bin_ok(pubKey) || !bytes) return QRT_CSP_INVALID_INPUT;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_OLD_FORM_GUARD([&] {
         PubKey key;
         if (int rc = read_public(pubKey, key)) return rc;
         *bytes = static_cast<int>(modulus(key.k->n));

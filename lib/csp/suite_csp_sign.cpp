@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "csp_pkey.hpp"
-#include "ostrel/guard.hpp"
 
 using namespace ostrel;
 using namespace ostrel::csp;
@@ -411,7 +410,7 @@ QRT_API int QRT_CSP_VerifySignature(const BIN *signature, const BIN *data, const
                                     ZQ_CSP_SignParam *param) {
     const char *const fn_ = __func__;
     if (!bin_ok(signature) || !bin_ok(data) || !bin_ok(publicKey)) return QRT_CSP_INVALID_INPUT;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         const SignId *si = find_sign(signID);
         if (!si) return OSTREL_FAIL_AS(fn_, QRT_CSP_UNKNOWN_ID);
         int rc = verify_dispatch(signature, data, publicKey, *si, param);
@@ -424,7 +423,7 @@ QRT_API int QRT_CSP_ComputeSignature(BIN *signature, const BIN *data, const BIN 
     const char *const fn_ = __func__;
     if (!signature || !bin_ok(data) || !bin_ok(privateKey)) return QRT_CSP_INVALID_INPUT;
     *signature = BIN{0, nullptr};
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         const SignId *si = find_sign(signID);
         if (!si) return OSTREL_FAIL_AS(fn_, QRT_CSP_UNKNOWN_ID);
         int rc = sign_dispatch(signature, data, privateKey, *si, param);
@@ -438,7 +437,7 @@ QRT_API int QRT_CSP_VerifyMsgSignature(const BIN *signature, const BIN *message,
     static const char *fn = "QRT_CSP_VerifySignature";
     if (!bin_ok(signature) || !bin_ok(message) || !bin_ok(publicKey) || !publicKey->value) return QRT_CSP_INVALID_INPUT;
     if (int rc = state_gate()) return OSTREL_FAIL_AS(fn, rc);
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD_AS(fn, [&] {
         const SignId *si = find_sign(signID);
         if (!si || !si->core_msg) return OSTREL_FAIL_AS(fn, QRT_CSP_UNKNOWN_ID);
         int alg = 0;
@@ -469,7 +468,7 @@ QRT_API int QRT_CSP_ComputeMsgSignature(BIN *signature, const BIN *message, cons
     if (!signature || !bin_ok(message) || !bin_ok(privateKey) || !privateKey->value) return QRT_CSP_INVALID_INPUT;
     *signature = BIN{0, nullptr};
     if (int rc = state_gate()) return OSTREL_FAIL_AS(fn, rc);
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD_AS(fn, [&] {
         const SignId *si = find_sign(signID);
         if (!si || !si->core_msg) return OSTREL_FAIL_AS(fn, QRT_CSP_UNKNOWN_ID);
         int alg = 0;

@@ -35,31 +35,7 @@ extern "C" {
 
 /* ---- Codes ---------------------------------------------------------------------------- */
 
-#define QRT_IO_ERROR (-1)
-#define QRT_IO_INVALID_INPUT 8001
-#define QRT_IO_INTERNAL 8002
-#define QRT_IO_MALLOC_FAILED 8003
-#define QRT_IO_FILE_EOF 8030
-#define QRT_IO_FILE_ACCESS_DENIED 8031
-#define QRT_IO_FILE_NOT_FOUND 8032
-#define QRT_IO_FILE_EXIST 8033
-#define QRT_IO_SOCKET_CLOSED 8040
-#define QRT_IO_MUTEX_FAILED 8050
-#define QRT_IO_HUGE_TOO_LARGE 8060
-#define QRT_IO_HUGE_NEGATIVE 8061
-#define QRT_IO_MAX_SERIAL_BUFFER 8160
-#define QRT_IO_OPEN_SERIAL_FILE 8170
-#define QRT_IO_LOCK_SERIAL_FILE 8180
-#define QRT_IO_READ_SERIAL_FILE 8190
-#define QRT_IO_INCREASE_BIN_NUMBER 8200
-#define QRT_IO_BIN_NUMBER_LENGTH 8210
-#define QRT_IO_REWIND_BIN_NUMBER 8215
-#define QRT_IO_WRITE_BIN_NUMBER 8220
-#define QRT_IO_CLEAR_FILE_LOCK 8230
-#define QRT_IO_OPEN_SET_FILE 8240
-#define QRT_IO_LOCK_SET_FILE 8250
-#define QRT_IO_SET_BIN_NUMBER 8260
-#define QRT_IO_CLEAR_SET_FILE_LOCK 8270
+#include "suite_io_codes.h"
 
 /* ---- Records -------------------------------------------------------------------------- */
 

@@ -84,10 +84,15 @@ extern "C" {
 QRT_API int QRT_Socket_Initialize(void) { return 0; }
 QRT_API int QRT_Socket_Finalize(void) { return 0; }
 
-QRT_API int QRT_Socket_Client(const char *host, int port) { return connect_to(__func__, host, port, -1); }
+// Resolving a host name allocates: a failure there gives -1 like any other (with a record).
+QRT_API int QRT_Socket_Client(const char *host, int port) {
+    const char *fn = __func__;
+    return OSTREL_GUARD_OR(-1, [&] { return connect_to(fn, host, port, -1); });
+}
 
 QRT_API int QRT_Socket_ClientEx(const char *host, int port, int seconds) {
-    return connect_to(__func__, host, port, seconds < 0 ? 0 : seconds);
+    const char *fn = __func__;
+    return OSTREL_GUARD_OR(-1, [&] { return connect_to(fn, host, port, seconds < 0 ? 0 : seconds); });
 }
 
 QRT_API int QRT_Socket_Server(const char * /*address: all local addresses are used*/, int port) {
@@ -276,7 +281,8 @@ QRT_API int QRT_Bind(const char *ip, int port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     if (inet_pton(AF_INET, ip, &addr.sin_addr) != 1) return OSTREL_FAIL(QRT_IO_ERROR);
-    return connect_to(__func__, ip, port, -1);
+    const char *fn = __func__;
+    return OSTREL_GUARD_OR(-1, [&] { return connect_to(fn, ip, port, -1); });
 }
 
 QRT_API unsigned int QRT_htonl(unsigned int v) { return htonl(v); }

@@ -54,7 +54,7 @@ char *build_record(const char *func, int code, const char *reason, const char *f
     int pid = static_cast<int>(getpid()), tid = thread_id();
     int need = std::snprintf(nullptr, 0, "%d:%d:%s:%d:%s:%s:%d", pid, tid, f, code, r, s, line);
     if (need < 0) return nullptr;
-    auto *rec = static_cast<char *>(QRT_malloc(static_cast<size_t>(need) + 1));
+    auto *rec = static_cast<char *>(ostrel::io::raw_malloc(static_cast<size_t>(need) + 1));
     if (!rec) return nullptr;
     std::snprintf(rec, static_cast<size_t>(need) + 1, "%d:%d:%s:%d:%s:%s:%d", pid, tid, f, code, r, s, line);
     return rec;
@@ -110,7 +110,7 @@ QRT_API int QRT_Trace_GetError(char **out) {
     if (b.count == 0) return 0;
     size_t size = 0;
     for (unsigned int i = 0; i < b.count; ++i) size += (b.records[i] ? std::strlen(b.records[i]) : 0) + 5;
-    auto *text = static_cast<char *>(QRT_malloc(size));
+    auto *text = static_cast<char *>(ostrel::io::raw_malloc(size));
     if (!text) {
         *out = nullptr;
         return 0;

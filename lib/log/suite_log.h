@@ -30,8 +30,7 @@
 extern "C" {
 #endif
 
-#define QRT_LOG_INVALID_INPUT 9010 /* format, data or bin is NULL */
-#define QRT_LOG_OPEN_FAILED 9020   /* the log file cannot be opened */
+#include "suite_log_codes.h"
 
 /* Bytes of the formatted message (with its terminator); longer messages are cut. */
 #define QRT_LOG_MSG_BUFFER 8196

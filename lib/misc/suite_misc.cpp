@@ -8,19 +8,15 @@
 
 #include <cstdio>
 
+#include "misc_version.hpp"
+
 #ifndef SA_INTERRUPT
 #define SA_INTERRUPT 0  // the absence of SA_RESTART is what makes calls fail with EINTR
 #endif
 
 namespace {
 
-constexpr const char *kVersion = "1.6.0.0";
-
-long pack_version(const char *v) {
-    int a = 0, b = 0, c = 0, d = 0;
-    if (!v || std::sscanf(v, "%d.%d.%d.%d", &a, &b, &c, &d) < 1) return -1;
-    return a * 1000000L + b * 10000L + c * 100L + d;
-}
+using ostrel::generated::kVersion;
 
 // Reads one line into line[QRT_PASSWD_BUFFER]; a longer line is cut and its rest discarded, so
 // that it is not taken as the answer to the next prompt. False when input ended first.
@@ -48,10 +44,10 @@ QRT_API const char *QRT_MISC_GetVersion(void) { return kVersion; }
 QRT_API const char *QRT_GetVersionMisc(void) { return kVersion; }
 
 QRT_API int QRT_MISC_CheckVersion(const char *required) {
-    return required && pack_version(kVersion) < pack_version(required) ? -1 : 0;
+    return ostrel::check_version(kVersion, required, ostrel::generated::kRequirements);
 }
 
-QRT_API const char *QRT_MISC_GetErrorReason(int, int) { return "UnDefined Error Reason"; }
+QRT_API const char *QRT_MISC_GetErrorReason(int, int) { return ostrel::kUndefinedReason; }
 QRT_API const char *QRT_GetErrReasonMisc(int code, int lang) { return QRT_MISC_GetErrorReason(code, lang); }
 
 QRT_API int QRT_GetPassWD(char *buf) {

@@ -7,7 +7,14 @@
 #include "suite_php.h"
 
 #define OSTREL_REASON_FN QRT_PHP_GetErrorReason
+#include "ostrel/guard.hpp"
 #include "ostrel/trace.hpp"
+
+namespace ostrel::php {
+// The boundary of the exported functions (ostrel/guard.hpp).
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_PHP_INVALID_INPUT, QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL};
+}  // namespace ostrel::php
+#define OSTREL_BOUNDARY ::ostrel::php::kBoundary
 
 namespace ostrel::php {
 

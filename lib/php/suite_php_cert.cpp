@@ -1,6 +1,5 @@
 // The PHP certificate's layout, and the public key of the CA's X.509 certificate.
 #include "ostrel/asn_tree.hpp"
-#include "ostrel/guard.hpp"
 #include "ostrel/reader.hpp"
 #include "php_internal.h"
 
@@ -19,26 +18,24 @@ extern "C" {
 QRT_API int QRT_PHP_EncodePHPCert_Init(ZQ_PHP_DATA *tbs, const ZQ_PHP_DATA *identity, const ZQ_PHP_DATA *publicKey) {
     if (!tbs || !valid(identity) || !valid(publicKey)) return QRT_PHP_INVALID_INPUT;
     *tbs = ZQ_PHP_DATA{0, nullptr};
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL, [&] {
+    return OSTREL_GUARD_TRACE([&] {
         std::vector<uint8_t> out{kPhpCertVersion};
         if (!put_prefixed(out, identity->data, identity->len) || !put_prefixed(out, publicKey->data, publicKey->len))
             return QRT_PHP_INVALID_INPUT;
         return set_data(tbs, out.data(), out.size());
     });
-    return rc ? OSTREL_FAIL(rc) : 0;
 }
 
 // certificate: tbs | len (2) | signature
 QRT_API int QRT_PHP_EncodePHPCert_Final(ZQ_PHP_DATA *cert, const ZQ_PHP_DATA *tbs, const ZQ_PHP_DATA *signature) {
     if (!cert || !valid(tbs) || !valid(signature)) return QRT_PHP_INVALID_INPUT;
     *cert = ZQ_PHP_DATA{0, nullptr};
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL, [&] {
+    return OSTREL_GUARD_TRACE([&] {
         std::vector<uint8_t> out;
         if (tbs->len) out.assign(tbs->data, tbs->data + tbs->len);
         if (!put_prefixed(out, signature->data, signature->len)) return QRT_PHP_INVALID_INPUT;
         return set_data(cert, out.data(), out.size());
     });
-    return rc ? OSTREL_FAIL(rc) : 0;
 }
 
 QRT_API int QRT_PHP_DecodePHPCert(ZQ_PHP_CERT *cert, const ZQ_PHP_DATA *bytes) {
@@ -66,7 +63,7 @@ QRT_API int QRT_PHP_DecodePHPCert(ZQ_PHP_CERT *cert, const ZQ_PHP_DATA *bytes) {
 QRT_API int QRT_PHP_DecodeX509Cert(ZQ_PHP_DATA *publicKey, const ZQ_PHP_DATA *cert) {
     if (!publicKey || !valid(cert)) return QRT_PHP_INVALID_INPUT;
     *publicKey = ZQ_PHP_DATA{0, nullptr};
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL, [&] {
+    return OSTREL_GUARD_TRACE([&] {
         ostrel::AsnTree<Certificate> tree(Certificate_PDU);
         BIN in{cert->len, cert->data};
         if (tree.decode(&in) != 0 || !tree) return QRT_PHP_ASN_FAILED;
@@ -75,7 +72,6 @@ QRT_API int QRT_PHP_DecodeX509Cert(ZQ_PHP_DATA *publicKey, const ZQ_PHP_DATA *ce
         if (key.length == 0 || key.length % 8 || !key.value) return QRT_PHP_ASN_FAILED;
         return set_data(publicKey, key.value, key.length / 8);
     });
-    return rc ? OSTREL_FAIL(rc) : 0;
 }
 
 QRT_API int QRT_PHP_VerifyX509Cert(const ZQ_PHP_DATA *, const ZQ_PHP_DATA *, const ZQ_PHP_DATA *) { return -1; }

@@ -1,5 +1,4 @@
 // The two sides of the exchange over the caller's socket.
-#include "ostrel/guard.hpp"
 #include "php_internal.h"
 
 using namespace ostrel::php;
@@ -91,8 +90,7 @@ QRT_API int QRT_PHP_Connect(ZQ_PHP_CTX *ctx, ZQ_PHP_DATA *strongPasswd, int sock
     if (!ctx || !strongPasswd || !valid(serverID) || !valid(weakPasswd) || !valid(caCert)) return QRT_PHP_INVALID_INPUT;
     *strongPasswd = ZQ_PHP_DATA{0, nullptr};
     ctx->sock = sock;
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL,
-                           [&] { return client(ctx, strongPasswd, *serverID, *weakPasswd, *caCert); });
+    int rc = OSTREL_GUARD([&] { return client(ctx, strongPasswd, *serverID, *weakPasswd, *caCert); });
     if (rc) {
         QRT_PHP_DATA_Reset(strongPasswd);
         send_alert_for(ctx, rc);
@@ -105,7 +103,7 @@ QRT_API int QRT_PHP_Accept(ZQ_PHP_CTX *ctx, ZQ_PHP_DATA *identity, int sock, ZQ_
     if (!ctx || !identity || !lookup) return QRT_PHP_INVALID_INPUT;
     *identity = ZQ_PHP_DATA{0, nullptr};
     ctx->sock = sock;
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL, [&] { return server(ctx, identity, lookup); });
+    int rc = OSTREL_GUARD([&] { return server(ctx, identity, lookup); });
     if (rc) {
         QRT_PHP_DATA_Reset(identity);
         send_alert_for(ctx, rc);

@@ -1,7 +1,6 @@
 // The key derivation that stretches the weak password to the length of the server's modulus.
 #include <cstring>
 
-#include "ostrel/guard.hpp"
 #include "ostrel/owners.hpp"
 #include "php_internal.h"
 #include "suite_crypto.h"
@@ -43,7 +42,7 @@ QRT_API int QRT_PHP_ComputeKDF(ZQ_PHP_DATA *out, int length, const ZQ_PHP_DATA *
     *out = ZQ_PHP_DATA{0, nullptr};
     const int blocks = (length + static_cast<int>(kSha1Length) - 1) / static_cast<int>(kSha1Length);
     if (length <= 0 || blocks > kMaxBlocks) return OSTREL_FAIL(QRT_PHP_INVALID_INPUT);
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL, [&] {
+    return OSTREL_GUARD_TRACE([&] {
         Bytes stream(static_cast<size_t>(blocks) * kSha1Length);
         for (int i = 0; i < blocks; ++i) {
             uint8_t *block = stream.v.data() + static_cast<size_t>(i) * kSha1Length;
@@ -51,7 +50,6 @@ QRT_API int QRT_PHP_ComputeKDF(ZQ_PHP_DATA *out, int length, const ZQ_PHP_DATA *
         }
         return set_data(out, stream.v.data(), static_cast<size_t>(length));
     });
-    return rc ? OSTREL_FAIL(rc) : 0;
 }
 
 }  // extern "C"

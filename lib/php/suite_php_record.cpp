@@ -2,7 +2,6 @@
 #include <cstring>
 #include <new>
 
-#include "ostrel/guard.hpp"
 #include "ostrel/reader.hpp"
 #include "php_internal.h"
 
@@ -111,7 +110,7 @@ QRT_API int QRT_PHP_PHPRecord_Write(ZQ_PHP_CTX *ctx, int type, const ZQ_PHP_DATA
     if (!ctx || type < 0 || type > 255 || (body && !valid(body))) return QRT_PHP_INVALID_INPUT;
     const unsigned len = body ? body->len : 0;
     if (len > QRT_PHP_RECORD_MAX_BODY) return OSTREL_FAIL(QRT_PHP_INVALID_INPUT);
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL, [&] {
+    return OSTREL_GUARD_TRACE([&] {
         // One buffer, so header and body leave in one send where the socket allows.
         Bytes rec(QRT_PHP_RECORD_HEADER_LENGTH + len);
         rec.v[0] = static_cast<uint8_t>(type);
@@ -122,16 +121,13 @@ QRT_API int QRT_PHP_PHPRecord_Write(ZQ_PHP_CTX *ctx, int type, const ZQ_PHP_DATA
         if (len) std::memcpy(rec.v.data() + QRT_PHP_RECORD_HEADER_LENGTH, body->data, len);
         return QRT_PHP_WriteSocket(ctx, rec.v.data(), static_cast<int>(rec.v.size()));
     });
-    if (rc) return OSTREL_FAIL(rc);
-    return 0;
 }
 
 // request: len (2) | identity
 QRT_API int QRT_PHP_ReqMessage_Encode(ZQ_PHP_DATA *body, const ZQ_PHP_DATA *identity) {
     if (!body || !valid(identity)) return QRT_PHP_INVALID_INPUT;
     *body = ZQ_PHP_DATA{0, nullptr};
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL, [&] { return encode_prefixed(body, identity); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return encode_prefixed(body, identity); });
 }
 
 QRT_API int QRT_PHP_ReqMessage_Decode(ZQ_PHP_DATA *identity, const ZQ_PHP_DATA *body) {
@@ -146,13 +142,12 @@ QRT_API int QRT_PHP_CertMessage_Encode(ZQ_PHP_DATA *body, int kind, const ZQ_PHP
     if (!body || !valid(cert)) return QRT_PHP_INVALID_INPUT;
     *body = ZQ_PHP_DATA{0, nullptr};
     if (kind != QRT_PHP_CERT_X509 && kind != QRT_PHP_CERT_PHP) return OSTREL_FAIL(QRT_PHP_UNKNOWN_CERT);
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL, [&] {
+    return OSTREL_GUARD_TRACE([&] {
         std::vector<uint8_t> out;
         out.push_back(static_cast<uint8_t>(kind));
         if (cert->len) out.insert(out.end(), cert->data, cert->data + cert->len);
         return set_data(body, out.data(), out.size());
     });
-    return rc ? OSTREL_FAIL(rc) : 0;
 }
 
 QRT_API int QRT_PHP_CertMessage_Decode(int *kind, ZQ_PHP_DATA *cert, const ZQ_PHP_DATA *body) {
@@ -172,8 +167,7 @@ QRT_API int QRT_PHP_CertMessage_Decode(int *kind, ZQ_PHP_DATA *cert, const ZQ_PH
 QRT_API int QRT_PHP_WeakMessage_Encode(ZQ_PHP_DATA *body, const ZQ_PHP_DATA *value) {
     if (!body || !valid(value)) return QRT_PHP_INVALID_INPUT;
     *body = ZQ_PHP_DATA{0, nullptr};
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL, [&] { return encode_prefixed(body, value); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return encode_prefixed(body, value); });
 }
 
 QRT_API int QRT_PHP_WeakMessage_Decode(ZQ_PHP_DATA *value, const ZQ_PHP_DATA *body) {
@@ -186,8 +180,7 @@ QRT_API int QRT_PHP_WeakMessage_Decode(ZQ_PHP_DATA *value, const ZQ_PHP_DATA *bo
 QRT_API int QRT_PHP_StrongMessage_Encode(ZQ_PHP_DATA *body, const ZQ_PHP_DATA *value) {
     if (!body || !valid(value)) return QRT_PHP_INVALID_INPUT;
     *body = ZQ_PHP_DATA{0, nullptr};
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL, [&] { return encode_prefixed(body, value); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return encode_prefixed(body, value); });
 }
 
 QRT_API int QRT_PHP_StrongMessage_Decode(ZQ_PHP_DATA *value, const ZQ_PHP_DATA *body) {

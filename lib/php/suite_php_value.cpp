@@ -2,7 +2,6 @@
 // client's check and the removal of the blinding.
 #include <memory>
 
-#include "ostrel/guard.hpp"
 #include "php_internal.h"
 #include "suite_crypto.h"
 
@@ -152,33 +151,25 @@ QRT_API int QRT_PHP_ComputeWeakValue(ZQ_PHP_DATA *weak, ZQ_PHP_DATA *blind, cons
     if (!weak || !blind || !valid(password) || !valid(publicKey)) return QRT_PHP_INVALID_INPUT;
     *weak = ZQ_PHP_DATA{0, nullptr};
     *blind = ZQ_PHP_DATA{0, nullptr};
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL,
-                           [&] { return compute_weak(weak, blind, *password, *publicKey); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return compute_weak(weak, blind, *password, *publicKey); });
 }
 
 QRT_API int QRT_PHP_ComputeStrongValue(ZQ_PHP_DATA *strong, const ZQ_PHP_DATA *weak, const ZQ_PHP_DATA *privateKey) {
     if (!strong || !valid(weak) || !valid(privateKey)) return QRT_PHP_INVALID_INPUT;
     *strong = ZQ_PHP_DATA{0, nullptr};
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL,
-                           [&] { return compute_strong(strong, *weak, *privateKey); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return compute_strong(strong, *weak, *privateKey); });
 }
 
 QRT_API int QRT_PHP_CheckStrongValue(const ZQ_PHP_DATA *strong, const ZQ_PHP_DATA *weak, const ZQ_PHP_DATA *publicKey) {
     if (!valid(strong) || !valid(weak) || !valid(publicKey)) return QRT_PHP_INVALID_INPUT;
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL,
-                           [&] { return check_strong(*strong, *weak, *publicKey); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return check_strong(*strong, *weak, *publicKey); });
 }
 
 QRT_API int QRT_PHP_ComputeStrongPasswd(ZQ_PHP_DATA *passwd, const ZQ_PHP_DATA *strong, const ZQ_PHP_DATA *blind,
                                         const ZQ_PHP_DATA *publicKey) {
     if (!passwd || !valid(strong) || !valid(blind) || !valid(publicKey)) return QRT_PHP_INVALID_INPUT;
     *passwd = ZQ_PHP_DATA{0, nullptr};
-    int rc = ostrel::guard(QRT_PHP_MALLOC_FAILED, QRT_PHP_INTERNAL,
-                           [&] { return strong_passwd(passwd, *strong, *blind, *publicKey); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return strong_passwd(passwd, *strong, *blind, *publicKey); });
 }
 
 }  // extern "C"

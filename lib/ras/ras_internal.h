@@ -10,8 +10,17 @@
 #include "suite_ras.h"
 
 #define OSTREL_REASON_FN QRT_RAS_GetErrorReason
+#include "ostrel/guard.hpp"
 #include "ostrel/reader.hpp"
 #include "ostrel/trace.hpp"
+
+namespace ostrel::ras {
+// The boundary of the exported functions (ostrel/guard.hpp). The library has no internal-failure
+// code; other exceptions read as invalid input.
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_RAS_INVALID_INPUT, QRT_RAS_MALLOC_FAILED,
+                                    QRT_RAS_INVALID_INPUT};
+}  // namespace ostrel::ras
+#define OSTREL_BOUNDARY ::ostrel::ras::kBoundary
 
 namespace ostrel::ras {
 

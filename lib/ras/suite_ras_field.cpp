@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ostrel/guard.hpp"
 #include "ostrel/textmsg.hpp"
 #include "ras_internal.h"
 
@@ -75,7 +74,7 @@ extern "C" {
 QRT_API int QRT_RAS_PutValue(BIN *out, const char *fieldName, const char *value, int nType) {
     if (!out || !valid_form(nType) || (out->length && !out->value)) return OSTREL_FAIL(QRT_RAS_INVALID_INPUT);
     if (nType == QRT_RAS_FORM_WEB && (!fieldName || !*fieldName)) return OSTREL_FAIL(QRT_RAS_INVALID_INPUT);
-    int rc = ostrel::guard(QRT_RAS_MALLOC_FAILED, QRT_RAS_INVALID_INPUT, [&] {
+    return OSTREL_GUARD_TRACE([&] {
         std::string piece;
         int r = put_value(piece, fieldName ? fieldName : "", value ? value : "", nType);
         if (r) return r;
@@ -89,7 +88,6 @@ QRT_API int QRT_RAS_PutValue(BIN *out, const char *fieldName, const char *value,
         out->length = static_cast<unsigned int>(total);
         return 0;
     });
-    return rc ? OSTREL_FAIL(rc) : 0;
 }
 
 QRT_API int QRT_RAS_GetValue(char *value, int valueSize, const char *fieldName, const BIN *body, int *pos,

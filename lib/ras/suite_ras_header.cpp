@@ -2,7 +2,6 @@
 // count), six in the web form (web code, record count); the older builders; the date rule.
 #include <cstring>
 
-#include "ostrel/guard.hpp"
 #include "ostrel/textmsg.hpp"
 #include "ras_internal.h"
 
@@ -84,12 +83,10 @@ int gen_header(BIN *out, const ZQ_RAS_MsgHeader &header, int bodyLen, int nType)
     out->length = 0;
     out->value = nullptr;
     if (bodyLen < 0 || !valid_form(nType)) return QRT_RAS_INVALID_INPUT;
-    return ostrel::guard(QRT_RAS_MALLOC_FAILED, QRT_RAS_INVALID_INPUT, [&] {
-        std::string s;
-        int rc = encode_header(s, header, static_cast<size_t>(bodyLen), nType);
-        if (rc) return rc;
-        return ostrel::textmsg::to_bin(s, out) ? 0 : QRT_RAS_MALLOC_FAILED;
-    });
+    std::string s;
+    int rc = encode_header(s, header, static_cast<size_t>(bodyLen), nType);
+    if (rc) return rc;
+    return ostrel::textmsg::to_bin(s, out) ? 0 : QRT_RAS_MALLOC_FAILED;
 }
 
 int gen_legacy(BIN *out, int svc, int recordNum, int bodyLen) {
@@ -110,8 +107,7 @@ extern "C" {
 
 QRT_API int QRT_RAS_GenMsgHeader(BIN *out, const ZQ_RAS_MsgHeader *header, int bodyLen, int nType) {
     if (!out || !header) return OSTREL_FAIL(QRT_RAS_INVALID_INPUT);
-    int rc = gen_header(out, *header, bodyLen, nType);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return gen_header(out, *header, bodyLen, nType); });
 }
 
 QRT_API int QRT_RAS_AnalMsgHeader(ZQ_RAS_MsgHeader *header, const BIN *in, int nMsgType, int nType,
@@ -125,13 +121,11 @@ QRT_API int QRT_RAS_AnalMsgHeader(ZQ_RAS_MsgHeader *header, const BIN *in, int n
 }
 
 QRT_API int QRT_RAS_GenReqMsgHeader(BIN *out, int opCode, int recordNum, int bodyLen) {
-    int rc = gen_legacy(out, QRT_RAS_GetReqSvcCode(opCode), recordNum, bodyLen);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return gen_legacy(out, QRT_RAS_GetReqSvcCode(opCode), recordNum, bodyLen); });
 }
 
 QRT_API int QRT_RAS_GenRepMsgHeader(BIN *out, int opCode, int recordNum, int bodyLen) {
-    int rc = gen_legacy(out, QRT_RAS_GetRepSvcCode(opCode), recordNum, bodyLen);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return gen_legacy(out, QRT_RAS_GetRepSvcCode(opCode), recordNum, bodyLen); });
 }
 
 QRT_API int QRT_RAS_AnalHeader(ZQ_RAS_MsgHeader *header, const BIN *in) {

@@ -1,5 +1,4 @@
 // Whole messages: header and records together.
-#include "ostrel/guard.hpp"
 #include "ostrel/textmsg.hpp"
 #include "ras_internal.h"
 
@@ -15,7 +14,7 @@ QRT_API int QRT_RAS_EncodeMsg(BIN *out, const void *msg, const ZQ_RAS_MsgHeader 
     const Operation *op = find_op_by_service(header->serviceCode);
     if (!op || (nType == QRT_RAS_FORM_WEB && op->web < 0)) return OSTREL_FAIL(QRT_RAS_INVALID_SVC_CODE);
     const bool request = op->request == header->serviceCode;
-    int rc = ostrel::guard(QRT_RAS_MALLOC_FAILED, QRT_RAS_INVALID_INPUT, [&] {
+    return OSTREL_GUARD_TRACE([&] {
         std::string records;
         int count = 0;
         int r = request ? encode_records(records, *op, true, msg, nType, &count, -1, 0)
@@ -29,7 +28,6 @@ QRT_API int QRT_RAS_EncodeMsg(BIN *out, const void *msg, const ZQ_RAS_MsgHeader 
         whole.append(records);
         return ostrel::textmsg::to_bin(whole, out) ? 0 : QRT_RAS_MALLOC_FAILED;
     });
-    return rc ? OSTREL_FAIL(rc) : 0;
 }
 
 QRT_API int QRT_RAS_DecodeMsg(void **msg, ZQ_RAS_MsgHeader *header, const BIN *in, int nMsgType, int nType) {
@@ -37,13 +35,12 @@ QRT_API int QRT_RAS_DecodeMsg(void **msg, ZQ_RAS_MsgHeader *header, const BIN *i
         return OSTREL_FAIL(QRT_RAS_INVALID_INPUT);
     *msg = nullptr;
     ostrel::Reader r(in->value, in->length);
-    int rc = ostrel::guard(QRT_RAS_MALLOC_FAILED, QRT_RAS_INVALID_INPUT, [&] {
+    return OSTREL_GUARD_TRACE([&] {
         int e = decode_header(*header, r, nMsgType == QRT_RAS_MSG_REQUEST ? 1 : 0, nType);
         if (e) return e;
         const Operation *op = find_op(header->opCode);
         return decode_records(msg, *op, op->request == header->serviceCode, r, header->recordNum, nType);
     });
-    return rc ? OSTREL_FAIL(rc) : 0;
 }
 
 }  // extern "C"

@@ -2,7 +2,6 @@
 // four-digit framing of records; allocation and release of decoded structures.
 #include <cstring>
 
-#include "ostrel/guard.hpp"
 #include "ostrel/owners.hpp"
 #include "ostrel/textmsg.hpp"
 #include "ras_internal.h"
@@ -250,12 +249,10 @@ template <class F>
 int build(BIN *out, F &&body) {
     out->length = 0;
     out->value = nullptr;
-    return ostrel::guard(QRT_RAS_MALLOC_FAILED, QRT_RAS_INVALID_INPUT, [&] {
-        std::string s;
-        int rc = body(s);
-        if (rc) return rc;
-        return ostrel::textmsg::to_bin(s, out) ? 0 : QRT_RAS_MALLOC_FAILED;
-    });
+    std::string s;
+    int rc = body(s);
+    if (rc) return rc;
+    return ostrel::textmsg::to_bin(s, out) ? 0 : QRT_RAS_MALLOC_FAILED;
 }
 
 int gen_one(BIN *out, const void *msg, int opCode, int nType, bool request) {
@@ -274,17 +271,15 @@ int anal_one(void **msg, const BIN *body, int opCode, int nType, bool request) {
     const Operation *op = find_op(opCode);
     if (!op) return QRT_RAS_INVALID_OPCODE;
     const Layout &layout = request ? op->req : op->rep;
-    return ostrel::guard(QRT_RAS_MALLOC_FAILED, QRT_RAS_INVALID_INPUT, [&] {
-        void *rec = new_struct(layout);
-        if (!rec) return QRT_RAS_MALLOC_FAILED;
-        int rc = decode_body(rec, layout, view_of(body), nType);
-        if (rc) {
-            free_struct(layout, rec);
-            return rc;
-        }
-        *msg = rec;
-        return 0;
-    });
+    void *rec = new_struct(layout);
+    if (!rec) return QRT_RAS_MALLOC_FAILED;
+    int rc = decode_body(rec, layout, view_of(body), nType);
+    if (rc) {
+        free_struct(layout, rec);
+        return rc;
+    }
+    *msg = rec;
+    return 0;
 }
 
 int anal_records(void **msg, const BIN *in, int opCode, int recordNum, int nType, bool request) {
@@ -293,8 +288,7 @@ int anal_records(void **msg, const BIN *in, int opCode, int recordNum, int nType
     const Operation *op = find_op(opCode);
     if (!op) return QRT_RAS_INVALID_OPCODE;
     ostrel::Reader r(in->value, in->length);
-    return ostrel::guard(QRT_RAS_MALLOC_FAILED, QRT_RAS_INVALID_INPUT,
-                         [&] { return decode_records(msg, *op, request, r, recordNum, nType); });
+    return decode_records(msg, *op, request, r, recordNum, nType);
 }
 
 }  // namespace
@@ -309,8 +303,9 @@ QRT_API int QRT_RAS_GenReqMsg(BIN *out, const void *msg, int opCode, int nType) 
     const Operation *op = find_op(opCode);
     if (!op) return OSTREL_FAIL(QRT_RAS_INVALID_OPCODE);
     int count = 0;
-    int rc = build(out, [&](std::string &s) { return encode_records(s, *op, true, msg, nType, &count, -1, 0); });
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] {
+        return build(out, [&](std::string &s) { return encode_records(s, *op, true, msg, nType, &count, -1, 0); });
+    });
 }
 
 QRT_API int QRT_RAS_GenRepMsg(BIN *out, const void *msg, int opCode, int nType, int *recordNum) {
@@ -321,40 +316,36 @@ QRT_API int QRT_RAS_GenRepMsg(BIN *out, const void *msg, int opCode, int nType, 
     const Operation *op = find_op(opCode);
     if (!op) return OSTREL_FAIL(QRT_RAS_INVALID_OPCODE);
     int count = 0;
-    int rc = build(out, [&](std::string &s) { return encode_records(s, *op, false, msg, nType, &count, -1, 0); });
-    if (rc) return OSTREL_FAIL(rc);
+    int rc = OSTREL_GUARD_TRACE([&] {
+        return build(out, [&](std::string &s) { return encode_records(s, *op, false, msg, nType, &count, -1, 0); });
+    });
+    if (rc) return rc;
     if (recordNum) *recordNum = count;
     return 0;
 }
 
 QRT_API int QRT_RAS_GenOneReqMsg(BIN *out, const void *msg, int opCode, int nType) {
-    int rc = gen_one(out, msg, opCode, nType, true);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return gen_one(out, msg, opCode, nType, true); });
 }
 
 QRT_API int QRT_RAS_GenOneRepMsg(BIN *out, const void *msg, int opCode, int nType) {
-    int rc = gen_one(out, msg, opCode, nType, false);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return gen_one(out, msg, opCode, nType, false); });
 }
 
 QRT_API int QRT_RAS_AnalReq(void **msg, const BIN *in, int opCode, int nType) {
-    int rc = anal_records(msg, in, opCode, 1, nType, true);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return anal_records(msg, in, opCode, 1, nType, true); });
 }
 
 QRT_API int QRT_RAS_AnalRep(void **msg, const BIN *in, int opCode, int recordNum, int nType) {
-    int rc = anal_records(msg, in, opCode, recordNum, nType, false);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return anal_records(msg, in, opCode, recordNum, nType, false); });
 }
 
 QRT_API int QRT_RAS_AnalOneReq(void **msg, const BIN *body, int opCode, int nType) {
-    int rc = anal_one(msg, body, opCode, nType, true);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return anal_one(msg, body, opCode, nType, true); });
 }
 
 QRT_API int QRT_RAS_AnalOneRep(void **msg, const BIN *body, int opCode, int nType) {
-    int rc = anal_one(msg, body, opCode, nType, false);
-    return rc ? OSTREL_FAIL(rc) : 0;
+    return OSTREL_GUARD_TRACE([&] { return anal_one(msg, body, opCode, nType, false); });
 }
 
 QRT_API int QRT_RAS_FreeMsgStr(void *msg, int serviceCode) {

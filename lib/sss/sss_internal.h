@@ -8,7 +8,14 @@
 #include "suite_sss.h"
 
 #define OSTREL_REASON_FN QRT_SSS_GetErrorReason
+#include "ostrel/guard.hpp"
 #include "ostrel/trace.hpp"
+
+namespace ostrel::sss {
+// The boundary of the exported functions (ostrel/guard.hpp).
+inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_SSS_INVALID_INPUT, QRT_SSS_MALLOC_FAILED, QRT_SSS_INTERNAL};
+}  // namespace ostrel::sss
+#define OSTREL_BOUNDARY ::ostrel::sss::kBoundary
 
 namespace ostrel::sss {
 

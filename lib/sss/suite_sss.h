@@ -38,18 +38,7 @@ extern "C" {
 
 /* ---- Codes ---------------------------------------------------------------------------- */
 
-#define QRT_SSS_INVALID_INPUT 6201
-#define QRT_SSS_INTERNAL 6202
-#define QRT_SSS_MALLOC_FAILED 6203
-#define QRT_SSS_UNKNOWN_ALGID 6210
-#define QRT_SSS_BAD_PARAM 6211
-#define QRT_SSS_BAD_SHARE 6212
-#define QRT_SSS_BAD_SECRET 6213
-#define QRT_SSS_EVALUATE_POLY_FAILED 6250
-#define QRT_SSS_GENERATE_POLY_FAILED 6251
-#define QRT_SSS_ENCODE_BIGINT_FAILED 6252
-#define QRT_SSS_DECODE_BIGINT_FAILED 6253
-#define QRT_SSS_GENERATE_PRIME_FAILED 6254
+#include "suite_sss_codes.h"
 
 /* ---- Schemes -------------------------------------------------------------------------- */
 

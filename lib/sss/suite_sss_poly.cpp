@@ -1,5 +1,4 @@
 // Polynomials over a prime field: random generation and Horner evaluation.
-#include "ostrel/guard.hpp"
 #include "sss_internal.h"
 
 using namespace ostrel::sss;
@@ -107,9 +106,10 @@ QRT_API int QRT_POLY_Generate(ZQ_POLY **poly, int degree, const WJ_BigInt *prime
 QRT_API int QRT_POLY_Evaluate(WJ_BigInt *y, const ZQ_POLY *poly, const WJ_BigInt *x, const WJ_BigInt *prime) {
     if (!y || !poly || !x || !prime) return QRT_SSS_INVALID_INPUT;
     if (!well_formed(poly) || WJ_BigInt_GetBitLength(prime) < 2) return OSTREL_FAIL(QRT_SSS_INVALID_INPUT);
-    int rc = ostrel::guard(QRT_SSS_MALLOC_FAILED, QRT_SSS_INTERNAL, [&] { return evaluate(y, poly, x, prime); });
-    if (rc) return OSTREL_FAIL(rc > 0 ? rc : QRT_SSS_INTERNAL);
-    return 0;
+    return OSTREL_GUARD_TRACE([&] {
+        int rc = evaluate(y, poly, x, prime);
+        return rc < 0 ? QRT_SSS_INTERNAL : rc;  // the crypto core's codes
+    });
 }
 
 }  // extern "C"

@@ -1,5 +1,4 @@
 // Sharing and recovery: argument checks and the choice of scheme.
-#include "ostrel/guard.hpp"
 #include "sss_internal.h"
 
 using namespace ostrel::sss;
@@ -11,7 +10,7 @@ QRT_API int QRT_SSS_ShareSecret(ZQ_SSS_SHARE *share, BIN *shareInfo, const BIN *
     if (!share || !shareInfo || !secret || !param) return QRT_SSS_INVALID_INPUT;
     *shareInfo = BIN{0, nullptr};
     clear_set(share);
-    int rc = ostrel::guard(QRT_SSS_MALLOC_FAILED, QRT_SSS_INTERNAL, [&] {
+    int rc = OSTREL_GUARD_TRACE([&] {
         switch (scheme) {
             case QRT_SSS_SCHEME_SIMPLE:
                 return share_simple(share, shareInfo, *secret, param->n);
@@ -24,15 +23,14 @@ QRT_API int QRT_SSS_ShareSecret(ZQ_SSS_SHARE *share, BIN *shareInfo, const BIN *
     if (rc) {
         clear_set(share);
         QRT_BIN_Reset(shareInfo);
-        return OSTREL_FAIL(rc);
     }
-    return 0;
+    return rc;
 }
 
 QRT_API int QRT_SSS_RecoverSecret(BIN *secret, const ZQ_SSS_SHARE *share, int scheme, const BIN *shareInfo) {
     if (!secret || !share || !shareInfo) return QRT_SSS_INVALID_INPUT;
     *secret = BIN{0, nullptr};
-    int rc = ostrel::guard(QRT_SSS_MALLOC_FAILED, QRT_SSS_INTERNAL, [&] {
+    int rc = OSTREL_GUARD_TRACE([&] {
         switch (scheme) {
             case QRT_SSS_SCHEME_SIMPLE:
                 return recover_simple(secret, share, *shareInfo);
@@ -42,11 +40,8 @@ QRT_API int QRT_SSS_RecoverSecret(BIN *secret, const ZQ_SSS_SHARE *share, int sc
                 return QRT_SSS_UNKNOWN_ALGID;
         }
     });
-    if (rc) {
-        QRT_BIN_Reset(secret);
-        return OSTREL_FAIL(rc);
-    }
-    return 0;
+    if (rc) QRT_BIN_Reset(secret);
+    return rc;
 }
 
 }  // extern "C"

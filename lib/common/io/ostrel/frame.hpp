@@ -1,12 +1,15 @@
 // The library frame every library exports: version packing, version checks against the
 // libraries it runs on, and error-text look-up with hand-over of foreign codes by range.
+//
+// A library's version and the minimum versions it demands come from its ostrel_library() call
+// (the generated <dir>_version.hpp); its codes and texts come from its errors.tsv (the generated
+// <dir>_errors.hpp).
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <initializer_list>
-
-#include "suite_io.h"
+#include <span>
 
 namespace ostrel {
 
@@ -25,18 +28,26 @@ struct Requirement {
 
 // 0 when `own` is at least `required` (skipped when NULL) and every dependency is at least
 // its minimum; -1 otherwise.
-inline int check_version(const char *own, const char *required, std::initializer_list<Requirement> deps = {}) {
+inline int check_version(const char *own, const char *required, std::span<const Requirement> deps) {
     if (required && pack_version(own) < pack_version(required)) return -1;
     for (const Requirement &r : deps)
         if (pack_version(r.get_version()) < pack_version(r.minimum)) return -1;
     return 0;
 }
 
-// Linear scan of a {0, NULL}-terminated table; NULL when absent.
-inline const char *find_reason(const ERR_MSG_DATA *table, int code) {
-    if (!table) return nullptr;
-    for (; table->pReason; ++table)
-        if (table->nCode == code) return table->pReason;
+// One code with its texts; a missing text is NULL.
+struct ErrorText {
+    int code;
+    const char *english;
+    const char *korean;  // EUC-KR bytes
+};
+
+// English (lang 1) or Korean (lang 0) text of `code`; NULL when the code or that text is absent
+// or the language is neither.
+inline const char *find_text(std::span<const ErrorText> table, int code, int lang) {
+    if (lang != 0 && lang != 1) return nullptr;
+    for (const ErrorText &e : table)
+        if (e.code == code) return lang == 1 ? e.english : e.korean;
     return nullptr;
 }
 
@@ -45,32 +56,19 @@ struct Delegate {
     const char *(*reason)(int code, int lang);
 };
 
-// English (lang 1) or Korean (lang 0) text of `code`; a code in a delegate's range is handed to
-// that library; unknown codes and other languages give "".
-inline const char *reason_of(const ERR_MSG_DATA *english, const ERR_MSG_DATA *korean, int code, int lang,
+// The text of `code` in `lang` for GetErrorReason: a code in a delegate's range is handed to
+// that library; an unknown code, a missing text or another language gives `fallback`.
+inline const char *reason_of(std::span<const ErrorText> table, int code, int lang, const char *fallback,
                              std::initializer_list<Delegate> delegates = {}) {
-    if (lang != 0 && lang != 1) return "";
+    if (lang != 0 && lang != 1) return fallback;
     for (const Delegate &d : delegates)
         if (code >= d.low && code <= d.high) return d.reason(code, lang);
-    const char *r = find_reason(lang == 1 ? english : korean, code);
-    return r ? r : "";
+    const char *r = find_text(table, code, lang);
+    return r ? r : fallback;
 }
 
-// A reason table that keeps both languages on one row.
-struct PairedReason {
-    int code;
-    const char *english;
-    const char *korean;  // written in UTF-8 in the source; the build turns it into EUC-KR bytes
-};
-
-// English (lang 1) or Korean (lang 0) text of `code` in a paired table; NULL when the code or
-// language is not there.
-template <size_t N>
-inline const char *find_paired_reason(const PairedReason (&table)[N], int code, int lang) {
-    if (lang != 0 && lang != 1) return nullptr;
-    for (const PairedReason &r : table)
-        if (r.code == code) return lang == 1 ? r.english : r.korean;
-    return nullptr;
-}
+// What GetErrorReason gives for a code a library has no text for, in the libraries that do
+// not answer with an empty string.
+inline constexpr const char kUndefinedReason[] = "UnDefined Error Reason";
 
 }  // namespace ostrel

@@ -24,6 +24,13 @@ inline int put_error(ReasonFn reason, const char *func, int code, const char *fi
     return code;
 }
 
+// put_error with a library's reason function fixed: the failure helper a Boundary
+// (ostrel/guard.hpp) records through.
+template <ReasonFn Reason>
+int fail_with(const char *func, int code, const char *file, int line) {
+    return put_error(Reason, func, code, file, line);
+}
+
 // Appends the record of a failed system call: its name, errno and strerror(errno).
 // errno is preserved so the caller can still branch on it.
 inline int put_syserror(const char *call, const char *file, int line) {
@@ -39,4 +46,5 @@ inline int put_syserror(const char *call, const char *file, int line) {
 
 #define OSTREL_FAIL_AS(func, code) ::ostrel::put_error(OSTREL_REASON_FN, (func), (code), __FILE__, __LINE__)
 #define OSTREL_FAIL(code) OSTREL_FAIL_AS(__func__, (code))
+#define OSTREL_FAIL_FN (&::ostrel::fail_with<OSTREL_REASON_FN>)
 #define OSTREL_SYSFAIL(call) ::ostrel::put_syserror((call), __FILE__, __LINE__)

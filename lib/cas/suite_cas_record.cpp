@@ -49,28 +49,24 @@ int frame(std::string &out, std::string_view body, int nType) {
         if (body.size() > 0xFFFFFFFFu) return QRT_RAS_REC_LEN_TOO_LONG;
         auto n = static_cast<uint32_t>(body.size());
         for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(n >> (24 - 8 * i)));
-    } else if (body.size() > 9999 || !ostrel::textmsg::append_digits(out, static_cast<long>(body.size()), 4)) {
+        out.append(body);
+    } else if (!ostrel::textmsg::frame_record(out, body)) {
         return QRT_RAS_REC_LEN_TOO_LONG;
     }
-    out.append(body);
     return 0;
 }
 
 int next_record(Reader &in, int nType, std::string_view &body) {
-    size_t len = 0;
-    if (nType == QRT_CAS_FORM_BINARY) {
-        uint32_t n = 0;
-        if (!in.be32(n)) return QRT_RAS_INVALID_INPUT;
-        len = n;
-    } else {
-        uint8_t d[4];
-        long n = 0;
-        if (!in.copy(d, 4)) return QRT_RAS_INVALID_INPUT;
-        if (!ostrel::textmsg::read_digits(d, 4, n)) return QRT_RAS_INVALID_HEADER;
-        len = static_cast<size_t>(n);
+    if (nType != QRT_CAS_FORM_BINARY) {
+        switch (ostrel::textmsg::next_record(in, body)) {
+            case ostrel::textmsg::Record::kOk: return 0;
+            case ostrel::textmsg::Record::kNotDigits: return QRT_RAS_INVALID_HEADER;
+            default: return QRT_RAS_INVALID_INPUT;
+        }
     }
+    uint32_t n = 0;
     Reader sub;
-    if (!in.sub(len, sub)) return QRT_RAS_INVALID_INPUT;
+    if (!in.be32(n) || !in.sub(n, sub)) return QRT_RAS_INVALID_INPUT;
     body = {reinterpret_cast<const char *>(sub.data()), sub.remaining()};
     return 0;
 }

@@ -29,7 +29,6 @@ constexpr Field kStatusRep[] = {REP(corp_code),    REP(produceAt),      REP(issu
                                 REP(cert_status),  REP(revoked_time),   REP(revoked_reason), REP(thisupdate),
                                 REP(nextupdate)};
 constexpr Field kRepUser = REP(user_id);
-constexpr size_t kMaxBody = 9999;
 
 struct Span {
     const Field *fields;
@@ -107,20 +106,11 @@ int decode_rep(ZQ_CRS_REP_MSG &rep, std::string_view body, int op) {
 }
 
 int frame(std::string &out, const std::string &body) {
-    if (body.size() > kMaxBody) return QRT_CRS_FIELD_TOO_LONG;
-    textmsg::append_digits(out, static_cast<long>(body.size()), 4);
-    out.append(body);
-    return 0;
+    return textmsg::frame_record(out, body) ? 0 : QRT_CRS_FIELD_TOO_LONG;
 }
 
 int next_record(Reader &in, std::string_view &body) {
-    uint8_t digits[4];
-    long len = 0;
-    if (!in.copy(digits, 4) || !textmsg::read_digits(digits, 4, len)) return QRT_CRS_INVALID_INPUT;
-    Reader sub;
-    if (!in.sub(static_cast<size_t>(len), sub)) return QRT_CRS_INVALID_INPUT;
-    body = {reinterpret_cast<const char *>(sub.data()), sub.remaining()};
-    return 0;
+    return textmsg::next_record(in, body) == textmsg::Record::kOk ? 0 : QRT_CRS_INVALID_INPUT;
 }
 
 template <class T>

@@ -9,7 +9,6 @@
 namespace ostrel::ras {
 namespace {
 
-constexpr size_t kMaxRecordBody = 9999;  // four decimal digits
 constexpr int kMaxRecords = 9999;
 
 const Field *field_named(const Layout &layout, std::string_view name) {
@@ -176,21 +175,15 @@ void free_struct(const Layout &layout, void *msg) {
 }
 
 int frame_record(std::string &out, std::string_view body) {
-    if (body.size() > kMaxRecordBody) return QRT_RAS_REC_LEN_TOO_LONG;
-    textmsg::append_digits(out, static_cast<long>(body.size()), 4);
-    out.append(body);
-    return 0;
+    return textmsg::frame_record(out, body) ? 0 : QRT_RAS_REC_LEN_TOO_LONG;
 }
 
 int next_record(Reader &in, std::string_view &body) {
-    uint8_t digits[4];
-    long len = 0;
-    if (!in.copy(digits, 4)) return QRT_RAS_INVALID_INPUT;
-    if (!textmsg::read_digits(digits, 4, len)) return QRT_RAS_INVALID_HEADER;
-    Reader sub;
-    if (!in.sub(static_cast<size_t>(len), sub)) return QRT_RAS_INVALID_INPUT;
-    body = {reinterpret_cast<const char *>(sub.data()), sub.remaining()};
-    return 0;
+    switch (textmsg::next_record(in, body)) {
+        case textmsg::Record::kOk: return 0;
+        case textmsg::Record::kNotDigits: return QRT_RAS_INVALID_HEADER;
+        default: return QRT_RAS_INVALID_INPUT;
+    }
 }
 
 int encode_records(std::string &out, const Operation &op, bool request, const void *msg, int nType, int *count,

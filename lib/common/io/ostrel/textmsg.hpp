@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
+#include "ostrel/reader.hpp"
 #include "suite_io.h"
 
 namespace ostrel::textmsg {
@@ -35,6 +37,32 @@ inline bool append_digits(std::string &s, long v, int width) {
     return true;
 }
 
+// Records of the text messages: a four-digit decimal body length, then the body.
+constexpr size_t kMaxRecord = 9999;
+
+// Appends the record of body; false (nothing appended) when it needs more than four digits.
+inline bool frame_record(std::string &out, std::string_view body) {
+    if (body.size() > kMaxRecord) return false;
+    append_digits(out, static_cast<long>(body.size()), 4);
+    out.append(body);
+    return true;
+}
+
+enum class Record { kOk, kShort, kNotDigits };
+
+// Splits the next record off `in`: kShort when the input ends before its length or its body,
+// kNotDigits when the length is not four digits.
+inline Record next_record(Reader &in, std::string_view &body) {
+    uint8_t d[4];
+    long len = 0;
+    if (!in.copy(d, 4)) return Record::kShort;
+    if (!read_digits(d, 4, len)) return Record::kNotDigits;
+    Reader sub;
+    if (!in.sub(static_cast<size_t>(len), sub)) return Record::kShort;
+    body = {reinterpret_cast<const char *>(sub.data()), sub.remaining()};
+    return Record::kOk;
+}
+
 // The date rule of the header time "YYYYMMDDhhmmss", group by group: year after 2001 (-1),
 // month 01-12 (-2), day 01-31 (-3), hour 00-24 (-4), minute 00-60 (-5), second 00-60 (-6).
 // A group that is missing or not all digits fails with its own code. 0 when valid.
@@ -46,7 +74,7 @@ inline int check_date14(const char *t) {
         int code;
     };
     static constexpr Group groups[] = {
-        {0, 4, "2002", "9999", -1}, {4, 2, "01", "12", -2}, {6, 2, "01", "31", -3},
+        {0, 4, "2002", "9999", -1}, {4, 2, "01", "12", -2},  {6, 2, "01", "31", -3},
         {8, 2, "00", "24", -4},     {10, 2, "00", "60", -5}, {12, 2, "00", "60", -6},
     };
     size_t n = strnlen(t, 14);

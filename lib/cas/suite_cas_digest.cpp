@@ -1,6 +1,7 @@
 // Integrity values: the SHA-1 digest of the provider, or a caller's signature, as hex text.
 #include <cstring>
 
+#include "ostrel/ct.hpp"
 #include "cas_internal.h"
 #include "ostrel/owners.hpp"
 #include "ostrel/textmsg.hpp"
@@ -48,9 +49,7 @@ int compare_digest(const BIN &got, std::string_view data) {
     if (got.length != kDigestLength) return QRT_CAS_INVALID_HASH_LENGTH;
     BinOwner want;
     if (int rc = digest(want, data); rc) return rc;
-    unsigned char diff = 0;
-    for (unsigned i = 0; i < kDigestLength; ++i) diff |= got.value[i] ^ want->value[i];
-    return diff ? QRT_CAS_INVALID_HASH_VALUE : 0;
+    return ostrel::ct_equal(got.value, want->value, kDigestLength) ? 0 : QRT_CAS_INVALID_HASH_VALUE;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "ostrel/guard.hpp"
+#include "ostrel/ct.hpp"
 #include "suite_crypto.h"
 
 #define OSTREL_BOUNDARY ::ostrel::crypto::kBoundary
@@ -43,9 +44,6 @@ void clear_openssl_errors();
 inline constexpr Boundary kBoundary{nullptr, WJ_ERR_BAD_ARGUMENT, WJ_ERR_MEMORY, WJ_ERR_INTERNAL};
 inline constexpr Boundary kPkBoundary{nullptr, WJ_ERR_BAD_ARGUMENT, WJ_ERR_MEMORY, WJ_ERR_INTERNAL,
                                       clear_openssl_errors};
-
-// Constant-time equality of n bytes.
-bool ct_equal(const void *a, const void *b, size_t n);
 
 // ---- Hashes -------------------------------------------------------------------------------
 

@@ -8,12 +8,14 @@
 #include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/param_build.h>
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "ostrel/core_owners.hpp"
 #include "crypto_internal.h"
 #include "ostrel/owners.hpp"
 
@@ -39,11 +41,21 @@ struct PkeyCtxDel {
 struct PointDel {
     void operator()(EC_POINT *p) const { EC_POINT_clear_free(p); }
 };
+struct BldDel {
+    void operator()(OSSL_PARAM_BLD *b) const { OSSL_PARAM_BLD_free(b); }
+};
+struct ParamDel {
+    void operator()(OSSL_PARAM *p) const { OSSL_PARAM_free(p); }
+};
+
 using BnPtr = std::unique_ptr<BIGNUM, BnDel>;
 using BnCtxPtr = std::unique_ptr<BN_CTX, BnCtxDel>;
 using MontPtr = std::unique_ptr<BN_MONT_CTX, MontDel>;
 using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyDel>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxDel>;
+using BldPtr = std::unique_ptr<OSSL_PARAM_BLD, BldDel>;
+using ParamPtr = std::unique_ptr<OSSL_PARAM, ParamDel>;
+using BigPtr = ostrel::BigInt;
 using PointPtr = std::unique_ptr<EC_POINT, PointDel>;
 
 using ostrel::SecBytes;

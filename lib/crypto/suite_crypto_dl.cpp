@@ -15,20 +15,7 @@ using namespace ostrel::crypto;
 
 namespace {
 
-struct BldDel {
-    void operator()(OSSL_PARAM_BLD *b) const { OSSL_PARAM_BLD_free(b); }
-};
-using BldPtr = std::unique_ptr<OSSL_PARAM_BLD, BldDel>;
-
-struct BigDel {
-    void operator()(WJ_BigInt *a) const { WJ_BigInt_Free(a); }
-};
-using BigPtr = std::unique_ptr<WJ_BigInt, BigDel>;
-BigPtr new_big() {
-    BigPtr a(WJ_BigInt_New(1));
-    if (!a) throw std::bad_alloc();
-    return a;
-}
+BigPtr new_big() { return ostrel::new_bigint(); }
 
 // The largest p accepted: bounds the work a hostile parameter set can cause.
 constexpr int kMaxPrimeBits = 8192;

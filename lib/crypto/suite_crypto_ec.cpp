@@ -133,7 +133,7 @@ PkeyPtr ec_pkey(const EcCache &c, int curve, const EC_POINT *q, const BIGNUM *d)
     BnCtxPtr ctx = new_bn_ctx();
     SecBytes oct;
     if (!ctx || !point_octets(c, q, oct, ctx.get())) return nullptr;
-    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> bld(OSSL_PARAM_BLD_new(), OSSL_PARAM_BLD_free);
+    BldPtr bld(OSSL_PARAM_BLD_new());
     const char *name = kCurves[curve_index(curve)].name;
     if (!bld || !OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, name, 0) ||
         !OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, oct.data(), oct.size()) ||

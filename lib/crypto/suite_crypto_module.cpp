@@ -221,7 +221,6 @@ EVP_MAC *fetch_mac(const char *name) {
     return g_macs.get(name, [](OSSL_LIB_CTX *c, const char *n) { return EVP_MAC_fetch(c, n, nullptr); });
 }
 
-bool ct_equal(const void *a, const void *b, size_t n) { return CRYPTO_memcmp(a, b, n) == 0; }
 
 int gate() {
     int s = g_state.load(std::memory_order_acquire);

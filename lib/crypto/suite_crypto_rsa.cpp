@@ -20,14 +20,6 @@ using namespace ostrel::crypto;
 
 namespace {
 
-struct BldDel {
-    void operator()(OSSL_PARAM_BLD *b) const { OSSL_PARAM_BLD_free(b); }
-};
-struct ParamDel {
-    void operator()(OSSL_PARAM *p) const { OSSL_PARAM_free(p); }
-};
-using BldPtr = std::unique_ptr<OSSL_PARAM_BLD, BldDel>;
-using ParamPtr = std::unique_ptr<OSSL_PARAM, ParamDel>;
 
 // DigestInfo prefixes (RFC 8017 section 9.2, note 1; HAS-160 is 1.2.410.200004.1.2).
 struct DigestInfo {

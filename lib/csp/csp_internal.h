@@ -6,6 +6,7 @@
 
 #define OSTREL_REASON_FN QRT_CSP_GetErrorReason
 #include "ostrel/guard.hpp"
+#include "ostrel/ct.hpp"
 #include "ostrel/trace.hpp"
 
 namespace ostrel::csp {
@@ -44,12 +45,7 @@ int old_form_guard(const Site &site, F &&body) noexcept {
 #define OSTREL_OLD_FORM_GUARD(...) ::ostrel::csp::old_form_guard(OSTREL_SITE, __VA_ARGS__)
 #define OSTREL_CORE_FAIL(fn, code) ::ostrel::csp::trace_core((fn), (code), __FILE__, __LINE__)
 
-// Constant-time equality of n bytes (for MAC values).
-inline bool ct_equal(const unsigned char *a, const unsigned char *b, unsigned n) {
-    volatile unsigned char d = 0;
-    for (unsigned i = 0; i < n; ++i) d = static_cast<unsigned char>(d | (a[i] ^ b[i]));
-    return d == 0;
-}
+
 
 // The core's number of a public hash id; 0 when unknown.
 int core_hash(int hash_id);

@@ -388,7 +388,7 @@ QRT_API int QRT_CSP_SigAlg_Encode(BIN *algorithmIdentifier, const ZQ_CSP_SigAlg 
     if (!algorithmIdentifier || !alg) return QRT_CSP_INVALID_INPUT;
     *algorithmIdentifier = BIN{0, nullptr};
     const char *const fn_ = __func__;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         const SigAlgRow *row = row_for(*alg);
         if (!row) return OSTREL_FAIL_AS(fn_, QRT_CSP_UNKNOWN_ID);
         Out inner, o;
@@ -406,7 +406,7 @@ QRT_API int QRT_CSP_VerifySignedData(const ZQ_CSP_AlgID *algID, const BIN *signe
         (inheritedParam && !bin_ok(inheritedParam)))
         return QRT_CSP_INVALID_INPUT;
     const char *const fn_ = __func__;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         ZQ_CSP_SigAlg alg{};
         if (int rc = sig_alg_of(algID, alg)) return traced(fn_, rc);
         Spki k;
@@ -439,7 +439,7 @@ QRT_API int QRT_CSP_SignData(BIN *signature, const BIN *signedBytes, const ZQ_CS
         return QRT_CSP_INVALID_INPUT;
     *signature = BIN{0, nullptr};
     const char *const fn_ = __func__;
-    return guard(QRT_CSP_MALLOC_FAILED, QRT_CSP_INTERNAL, [&] {
+    return OSTREL_GUARD([&] {
         ZQ_CSP_SigAlg a = *alg;
         if (!row_for(a)) return OSTREL_FAIL_AS(fn_, QRT_CSP_UNKNOWN_ID);
         if (a.signID == QRT_CSP_SIGN_RSA_PSS && a.saltLength == 0) a.saltLength = hash_length(a.hashID);

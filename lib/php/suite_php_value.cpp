@@ -2,6 +2,7 @@
 // client's check and the removal of the blinding.
 #include <memory>
 
+#include "ostrel/core_owners.hpp"
 #include "php_internal.h"
 #include "suite_crypto.h"
 
@@ -9,19 +10,9 @@ using namespace ostrel::php;
 
 namespace {
 
-struct BigIntFree {
-    void operator()(WJ_BigInt *a) const { WJ_BigInt_Free(a); }
-};
-using BigInt = std::unique_ptr<WJ_BigInt, BigIntFree>;
-
-struct PublicKeyFree {
-    void operator()(WJ_RSA_PublicKey *k) const { WJ_RSA_PublicKey_Free(k); }
-};
-struct PrivateKeyFree {
-    void operator()(WJ_RSA_PrivateKey *k) const { WJ_RSA_PrivateKey_Free(k); }
-};
-using PublicKey = std::unique_ptr<WJ_RSA_PublicKey, PublicKeyFree>;
-using PrivateKey = std::unique_ptr<WJ_RSA_PrivateKey, PrivateKeyFree>;
+using ostrel::BigInt;
+using PublicKey = ostrel::RsaPublicKey;
+using PrivateKey = ostrel::RsaPrivateKey;
 
 // Records a failed core call under its own name, then gives the handshake's code for it.
 int core_fail(const char *fn, int core_code, int code, const char *file, int line) {

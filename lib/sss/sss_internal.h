@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "ostrel/core_owners.hpp"
 #include "suite_sss.h"
 
 #define OSTREL_REASON_FN QRT_SSS_GetErrorReason
@@ -19,14 +20,8 @@ inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_SSS_INVALID_INPUT, QRT_S
 
 namespace ostrel::sss {
 
-struct BigIntFree {
-    void operator()(WJ_BigInt *a) const { WJ_BigInt_Free(a); }
-};
-// A core big integer owned here; WJ_BigInt_Free wipes it on release.
-using BigInt = std::unique_ptr<WJ_BigInt, BigIntFree>;
-
-// A zero of `words` words; throws std::bad_alloc when memory fails.
-BigInt new_bigint(unsigned words = 1);
+using ostrel::BigInt;
+using ostrel::new_bigint;
 
 // ---- Prime table ---------------------------------------------------------------------------
 

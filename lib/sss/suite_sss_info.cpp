@@ -37,12 +37,6 @@ int get_integer(Reader &r, uint16_t len, WJ_BigInt *a, int layout_code) {
 
 }  // namespace
 
-BigInt new_bigint(unsigned words) {
-    BigInt a(WJ_BigInt_New(words));
-    if (!a) throw std::bad_alloc();
-    return a;
-}
-
 std::vector<uint8_t> encode_simple_info(uint32_t n, uint32_t secret_len) {
     std::vector<uint8_t> out;
     put_be32(out, n);

@@ -50,6 +50,9 @@ int old_form_guard(const Site &site, F &&body) noexcept {
 // The core's number of a public hash id; 0 when unknown.
 int core_hash(int hash_id);
 
+// A BIN argument that is there and whose bytes are there unless it is empty.
+inline bool bin_ok(const BIN *b) { return b && (b->value || b->length == 0); }
+
 // The state gate of every operation: requests module state 3; nonzero is the code to return.
 // The core's refusal is recorded in the trace unless `trace` is false (the older forms).
 int state_gate(bool trace = true);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "csp_internal.h"
+#include "ostrel/core_owners.hpp"
 #include "ostrel/owners.hpp"
 
 namespace ostrel::csp {

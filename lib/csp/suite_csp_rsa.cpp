@@ -19,7 +19,7 @@ struct PrivKey {
     ~PrivKey() { WJ_RSA_PrivateKey_Free(k); }
 };
 
-bool bin_ok(const BIN *b) { return b && b->value && b->length; }
+bool nonempty(const BIN *b) { return b && b->value && b->length; }
 
 int read_public(const BIN *in, PubKey &key) {
     if (!key.k) return QRT_CSP_MALLOC_FAILED;
@@ -71,7 +71,7 @@ int into(BIN *out, unsigned room, int fail, F call) {
 extern "C" {
 
 QRT_API int QRT_PublicEncryptBin(const BIN *pubKey, const BIN *in, BIN *out) {
-    if (!bin_ok(pubKey) || !in || (in->length && !in->value) || !out) return QRT_CSP_INVALID_INPUT;
+    if (!nonempty(pubKey) || !in || (in->length && !in->value) || !out) return QRT_CSP_INVALID_INPUT;
     *out = BIN{0, nullptr};
     return OSTREL_OLD_FORM_GUARD([&] {
         PubKey key;
@@ -83,7 +83,7 @@ QRT_API int QRT_PublicEncryptBin(const BIN *pubKey, const BIN *in, BIN *out) {
 }
 
 QRT_API int QRT_PrivateDecryptBin(const BIN *privKey, const BIN *in, BIN *out) {
-    if (!bin_ok(privKey) || !bin_ok(in) || !out) return QRT_CSP_INVALID_INPUT;
+    if (!nonempty(privKey) || !nonempty(in) || !out) return QRT_CSP_INVALID_INPUT;
     *out = BIN{0, nullptr};
     return OSTREL_OLD_FORM_GUARD([&] {
         PrivKey key;
@@ -95,7 +95,7 @@ QRT_API int QRT_PrivateDecryptBin(const BIN *privKey, const BIN *in, BIN *out) {
 }
 
 QRT_API int QRT_GenSignatureBin(const BIN *privKey, int alg, const BIN *data, BIN *out) {
-    if (!bin_ok(privKey) || !data || (data->length && !data->value) || !out) return QRT_CSP_INVALID_INPUT;
+    if (!nonempty(privKey) || !data || (data->length && !data->value) || !out) return QRT_CSP_INVALID_INPUT;
     *out = BIN{0, nullptr};
     int hash = old_hash(alg);
     if (!hash) return QRT_CSP_UNKNOWN_ID;
@@ -112,7 +112,7 @@ QRT_API int QRT_GenSignatureBin(const BIN *privKey, int alg, const BIN *data, BI
 }
 
 QRT_API int QRT_VerifySignBin(const BIN *pubKey, int alg, const BIN *data, const BIN *signature) {
-    if (!bin_ok(pubKey) || !data || (data->length && !data->value) || !bin_ok(signature)) return QRT_CSP_INVALID_INPUT;
+    if (!nonempty(pubKey) || !data || (data->length && !data->value) || !nonempty(signature)) return QRT_CSP_INVALID_INPUT;
     int hash = old_hash(alg);
     if (!hash) return QRT_CSP_UNKNOWN_ID;
     return OSTREL_OLD_FORM_GUARD([&] {
@@ -156,7 +156,7 @@ QRT_API int QRT_GenerateKeyPairBin(int unused, int bits, BIN *pub, BIN *priv) {
 }
 
 QRT_API int QRT_ProveRSAKeyPairBin(const BIN *privKey, const BIN *pubKey) {
-    if (!bin_ok(privKey) || !bin_ok(pubKey)) return QRT_CSP_INVALID_INPUT;
+    if (!nonempty(privKey) || !nonempty(pubKey)) return QRT_CSP_INVALID_INPUT;
     return OSTREL_OLD_FORM_GUARD([&] {
         PrivKey key;
         PubKey pk;
@@ -175,7 +175,7 @@ QRT_API int QRT_ProveRSAKeyPairBin(const BIN *privKey, const BIN *pubKey) {
 }
 
 QRT_API int QRT_GetRSAKeyLength(const BIN *pubKey, int *bytes) {
-    if (!bin_ok(pubKey) || !bytes) return QRT_CSP_INVALID_INPUT;
+    if (!nonempty(pubKey) || !bytes) return QRT_CSP_INVALID_INPUT;
     return OSTREL_OLD_FORM_GUARD([&] {
         PubKey key;
         if (int rc = read_public(pubKey, key)) return rc;

@@ -268,7 +268,6 @@ int covered(const ZQ_CSP_SigAlg &alg, const BIN *signed_bytes, Covered &c) {
 
 BIN view(const Reader &r) { return BIN{static_cast<unsigned int>(r.remaining()), const_cast<uint8_t *>(r.data())}; }
 
-bool bin_ok(const BIN *b) { return b && (b->value || b->length == 0); }
 
 // Failures that carry no trace of their own (NULL arguments) are returned as they are.
 int traced(const char *fn, int rc) { return rc == 0 || rc == QRT_CSP_INVALID_INPUT ? rc : OSTREL_FAIL_AS(fn, rc); }

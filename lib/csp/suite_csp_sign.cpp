@@ -59,7 +59,6 @@ const SignId *find_sign(int id) {
     return nullptr;
 }
 
-bool bin_ok(const BIN *b) { return b && (b->value || b->length == 0); }
 
 // PSS parameters in the core's terms: 6001 without param, 6010 for unknown numbers.
 int pss_of(const ZQ_CSP_SignParam *param, WJ_PSS_PARAM &out) {

@@ -30,4 +30,18 @@ struct RsaPrivateKeyFree {
 using RsaPublicKey = std::unique_ptr<WJ_RSA_PublicKey, RsaPublicKeyFree>;
 using RsaPrivateKey = std::unique_ptr<WJ_RSA_PrivateKey, RsaPrivateKeyFree>;
 
+// The generic key and parameter objects of the core's WJC_PKEY_ interface.
+struct GenericPrivFree {
+    void operator()(WJC_PKEY_PRIVATE_KEY *k) const { WJC_PKEY_PrivateKey_Free(k); }
+};
+struct GenericPubFree {
+    void operator()(WJC_PKEY_PUBLIC_KEY *k) const { WJC_PKEY_PublicKey_Free(k); }
+};
+struct GenericParamsFree {
+    void operator()(WJC_PKEY_PARAMETERS *p) const { WJC_PKEY_Parameters_Free(p); }
+};
+using GenericPriv = std::unique_ptr<WJC_PKEY_PRIVATE_KEY, GenericPrivFree>;
+using GenericPub = std::unique_ptr<WJC_PKEY_PUBLIC_KEY, GenericPubFree>;
+using GenericParams = std::unique_ptr<WJC_PKEY_PARAMETERS, GenericParamsFree>;
+
 }  // namespace ostrel

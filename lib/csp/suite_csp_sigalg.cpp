@@ -171,11 +171,13 @@ int read_spki(const BIN *in, Spki &k) {
     return k.alg ? 0 : QRT_CSP_BAD_PUBKEY;
 }
 
-// Whether a key of the SubjectPublicKeyInfo's algorithm can have made a signature of alg.
+// Whether a key of the SubjectPublicKeyInfo's algorithm may have made a signature of alg.
 bool key_fits(const ZQ_CSP_SigAlg &alg, const Spki &k) {
     switch (alg.pkeyID) {
         case QRT_CSP_PKEY_RSA:
-            return k.alg->pkey == QRT_CSP_PKEY_RSA || (k.alg->pkey == kPkeyRsaPss);
+            // an id-RSASSA-PSS key signs with PSS only (RFC 4055 section 1.2)
+            return k.alg->pkey == QRT_CSP_PKEY_RSA ||
+                   (k.alg->pkey == kPkeyRsaPss && alg.signID == QRT_CSP_SIGN_RSA_PSS);
         case QRT_CSP_PKEY_ECKCDSA:
             return k.alg->pkey == QRT_CSP_PKEY_ECDSA;
         default:
@@ -267,7 +269,6 @@ int covered(const ZQ_CSP_SigAlg &alg, const BIN *signed_bytes, Covered &c) {
 }
 
 BIN view(const Reader &r) { return BIN{static_cast<unsigned int>(r.remaining()), const_cast<uint8_t *>(r.data())}; }
-
 
 // Failures that carry no trace of their own (NULL arguments) are returned as they are.
 int traced(const char *fn, int rc) { return rc == 0 || rc == QRT_CSP_INVALID_INPUT ? rc : OSTREL_FAIL_AS(fn, rc); }

@@ -269,8 +269,12 @@ TEST_F(CspSigAlg, PssParameters) {
     EXPECT_EQ(verify_data(fix32, data, sig32, pss_key), 0);
     EXPECT_EQ(verify_data(fix20, data, sig20, pss_key), QRT_CSP_INVALID_SIGNATURE);
     Bytes v15 = encode(ZQ_CSP_SigAlg{4, 6, 1, 0, 0});
-    EXPECT_EQ(verify_data(v15, data, sign_data(ZQ_CSP_SigAlg{4, 6, 1, 0, 0}, data, s), pss_key),
-              QRT_CSP_INVALID_SIGNATURE);
+    Bytes v15_sig = sign_data(ZQ_CSP_SigAlg{4, 6, 1, 0, 0}, data, s);
+    EXPECT_EQ(verify_data(v15, data, v15_sig, pss_key), QRT_CSP_INVALID_SIGNATURE);
+    // without parameters an RSASSA-PSS key takes any PSS signature, and still no v1.5 one
+    Bytes open_pss_key = spki(pss_oid, {}, s.pub);
+    EXPECT_EQ(verify_data(fix20, data, sig20, open_pss_key), 0);
+    EXPECT_EQ(verify_data(v15, data, v15_sig, open_pss_key), QRT_CSP_INVALID_SIGNATURE);
 }
 
 // What a caller meets with unknown or broken input: codes, never a crash.

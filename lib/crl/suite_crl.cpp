@@ -1,0 +1,1 @@
+#include "crl_internal.h"

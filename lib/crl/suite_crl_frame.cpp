@@ -1,0 +1,29 @@
+// The library frame: version, version check and the English and Korean error texts; codes of the
+// ASN.1 layer, the provider and the I/O core are handed to them by range.
+#include "crl_errors.hpp"
+#include "crl_internal.h"
+#include "crl_version.hpp"
+#include "suite_csp.h"
+
+using ostrel::generated::kErrorTexts;
+using ostrel::generated::kRequirements;
+using ostrel::generated::kVersion;
+
+extern "C" {
+
+QRT_API const char *QRT_CRL_GetVersion(void) { return kVersion; }
+QRT_API const char *QRT_GetVersionCRL(void) { return kVersion; }
+
+QRT_API int QRT_CRL_CheckVersion(const char *required) {
+    return ostrel::check_version(kVersion, required, kRequirements);
+}
+
+QRT_API const char *QRT_CRL_GetErrorReason(int code, int locale) {
+    return ostrel::reason_of(kErrorTexts, code, locale, "",
+                             {{1000, 1999, QRT_ASN_GetErrorReason},
+                              {6000, 6999, QRT_CSP_GetErrorReason},
+                              {8000, 8999, QRT_IO_GetErrorReason}});
+}
+QRT_API const char *QRT_GetErrReasonCRL(int code, int locale) { return QRT_CRL_GetErrorReason(code, locale); }
+
+}  // extern "C"

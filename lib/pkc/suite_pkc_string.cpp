@@ -1,0 +1,1 @@
+#include "pkc_internal.h"

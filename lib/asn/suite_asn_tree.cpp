@@ -4,8 +4,12 @@
 #include <new>
 #include <vector>
 
+#include <atomic>
+#include <mutex>
+
 #include "asn_engine.hpp"
 #include "asn_internal.h"
+#include "asn_release_hook.h"
 
 namespace ostrel::asn {
 
@@ -14,6 +18,25 @@ namespace {
 struct Node {
     Node *next;
 };
+
+// ---- release hooks ------------------------------------------------------------------------
+
+struct Hook {
+    std::atomic<const TypeDesc *> type{nullptr};
+    std::atomic<QRT_ASN_ReleaseHook> fn{nullptr};
+};
+constexpr unsigned kMaxHooks = 4;
+Hook g_hooks[kMaxHooks];
+// Published after the slot is filled: a releasing thread reads only slots below it.
+std::atomic<unsigned> g_hook_count{0};
+std::mutex g_hook_lock;
+
+// One relaxed load per constructed value when no hook is registered.
+inline void run_hooks(const TypeDesc &d, void *v) {
+    unsigned n = g_hook_count.load(std::memory_order_acquire);
+    for (unsigned i = 0; i < n; ++i)
+        if (g_hooks[i].type.load(std::memory_order_relaxed) == &d) g_hooks[i].fn.load(std::memory_order_relaxed)(v);
+}
 
 // ---- release ------------------------------------------------------------------------------
 
@@ -71,6 +94,7 @@ void free_value(ZQ_ASN_CTX *ctx, const TypeDesc &d, void *v, bool in_kept) {
         }
         case K_SEQ:
         case K_SET: {
+            if (g_hook_count.load(std::memory_order_relaxed)) run_hooks(d, v);
             const Field *fs = fields_of(d);
             if (!(d.flags & T_KEPT)) {
                 for (unsigned i = 0; i < d.nfields; ++i)
@@ -525,3 +549,20 @@ int engine_compare(ZQ_ASN_CTX *ctx, int pdu, const void *a, const void *b) {
 }
 
 }  // namespace ostrel::asn
+
+extern "C" QRT_API int QRT_ASN_SetReleaseHook(int pdu, QRT_ASN_ReleaseHook hook) {
+    using namespace ostrel::asn;
+    if (!hook || pdu <= 0 || static_cast<unsigned>(pdu) >= kPduCount || kPdus[pdu] < 0) return QRT_ASN_INVALID_INPUT;
+    const TypeDesc *type = &kTypes[kPdus[pdu]];
+    if (type->kind != K_SEQ && type->kind != K_SET) return QRT_ASN_INVALID_INPUT;
+    std::lock_guard<std::mutex> lock(g_hook_lock);
+    unsigned n = g_hook_count.load(std::memory_order_relaxed);
+    for (unsigned i = 0; i < n; ++i)
+        if (g_hooks[i].type.load(std::memory_order_relaxed) == type && g_hooks[i].fn.load(std::memory_order_relaxed) == hook)
+            return 0;
+    if (n == kMaxHooks) return QRT_ASN_INVALID_INPUT;
+    g_hooks[n].type.store(type, std::memory_order_relaxed);
+    g_hooks[n].fn.store(hook, std::memory_order_relaxed);
+    g_hook_count.store(n + 1, std::memory_order_release);
+    return 0;
+}

@@ -62,6 +62,11 @@ struct KeySet {
 // and under QRT_CSP_<ALG>Key_Decode.
 int decode_keys(int pkey_id, KeySet &ks, const BIN *param, const BIN *pub, const BIN *priv);
 
+// The core's generic public-key object for a key in the generic binary form, from this thread's
+// cache of recent keys or decoded now (the core's code when it does not decode; WJ_ERR_MEMORY
+// when memory fails).
+std::shared_ptr<const WJC_PKEY_PUBLIC_KEY> generic_public_key(int core_alg, const BIN *pub, int &core_rc);
+
 // A DER INTEGER of a BIN into a new record (NULL when it does not decode; *core_rc the reason).
 WJ_BigInt *der_integer(const BIN *in, int *core_rc);
 

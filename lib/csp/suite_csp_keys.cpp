@@ -128,6 +128,7 @@ class Recent {
 };
 
 thread_local Recent<ParamObj> t_params;
+thread_local Recent<WJC_PKEY_PUBLIC_KEY> t_generic_pubs;
 thread_local Recent<PubObj> t_pubs;
 thread_local Recent<PrivObj> t_privs;
 
@@ -190,6 +191,23 @@ int decode_params(int id, const BIN *param, std::shared_ptr<const ParamObj> &out
 }  // namespace
 
 namespace ostrel::csp {
+
+std::shared_ptr<const WJC_PKEY_PUBLIC_KEY> generic_public_key(int core_alg, const BIN *pub, int &core_rc) {
+    core_rc = 0;
+    SecBytes key = cache_key(core_alg, {pub});
+    if (auto hit = t_generic_pubs.find(key)) return hit;
+    WJC_PKEY_PUBLIC_KEY *k = WJC_PKEY_PublicKey_New();
+    if (!k) {
+        core_rc = WJ_ERR_MEMORY;
+        return nullptr;
+    }
+    std::shared_ptr<const WJC_PKEY_PUBLIC_KEY> owned(k, [](const WJC_PKEY_PUBLIC_KEY *p) {
+        WJC_PKEY_PublicKey_Free(const_cast<WJC_PKEY_PUBLIC_KEY *>(p));
+    });
+    if ((core_rc = WJC_PKEY_PublicKey_FromBinary(k, core_alg, pub->value, pub->length))) return nullptr;
+    t_generic_pubs.put(std::move(key), owned);
+    return owned;
+}
 
 int decode_keys(int id, KeySet &ks, const BIN *param, const BIN *pub, const BIN *priv) {
     Names nm = names_of(id);

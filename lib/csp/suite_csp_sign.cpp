@@ -444,13 +444,17 @@ QRT_API int QRT_CSP_VerifyMsgSignature(const BIN *signature, const BIN *message,
         bool use_pss = false;
         MsgKeys keys;
         if (int rc = msg_setup(fn, *si, param, alg, pss, use_pss, keys)) return rc;
-        if (!(keys.pub = WJC_PKEY_PublicKey_New())) return OSTREL_FAIL_AS(fn, QRT_CSP_MALLOC_FAILED);
-        if (int rc = WJC_PKEY_PublicKey_FromBinary(keys.pub, alg, publicKey->value, publicKey->length)) {
+        // The key object comes from this thread's cache: decoding an RSA key costs more than
+        // the check itself.
+        int rc = 0;
+        std::shared_ptr<const WJC_PKEY_PUBLIC_KEY> pub = generic_public_key(alg, publicKey, rc);
+        if (!pub) {
+            if (rc == WJ_ERR_MEMORY) return OSTREL_FAIL_AS(fn, QRT_CSP_MALLOC_FAILED);
             OSTREL_CORE_FAIL("WJC_PKEY_PublicKey_FromBinary", rc);
             return OSTREL_FAIL_AS(fn, QRT_CSP_BAD_PUBKEY);
         }
-        int rc = WJC_PKEY_Verify(signature->value, signature->length, si->hash == -1, message->value, message->length,
-                                 si->core_msg, keys.pub, keys.params, use_pss ? &pss : nullptr);
+        rc = WJC_PKEY_Verify(signature->value, signature->length, si->hash == -1, message->value, message->length,
+                             si->core_msg, pub.get(), keys.params, use_pss ? &pss : nullptr);
         if (rc) {
             int mismatch = alg == WJ_PKEY_RSA     ? WJ_ERR_RSA_VERIFY
                            : alg == WJ_PKEY_KCDSA ? WJ_ERR_KCDSA_VERIFY

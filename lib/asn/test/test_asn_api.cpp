@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "asn_release_hook.h"
 #include "asn_test_util.hpp"
 
 namespace {
@@ -374,3 +375,34 @@ TEST_F(AsnTest, LibraryFrame) {
 }
 
 }  // namespace
+
+// The release hook runs for every released value of its type, wherever it sits: inside a whole
+// CertificateList, alone, in a copy, and in a tree whose decoding failed half-way.
+namespace {
+std::vector<void *> g_released;
+void note_release(void *v) { g_released.push_back(v); }
+}  // namespace
+
+TEST_F(AsnTest, ReleaseHookSeesEveryValueOfItsType) {
+    ASSERT_EQ(QRT_ASN_SetReleaseHook(TBSCertList_PDU, note_release), 0);
+    ASSERT_EQ(QRT_ASN_SetReleaseHook(TBSCertList_PDU, note_release), 0);  // once only
+    EXPECT_EQ(QRT_ASN_SetReleaseHook(TBSCertList_PDU, nullptr), QRT_ASN_INVALID_INPUT);
+    EXPECT_EQ(QRT_ASN_SetReleaseHook(ExtKeyUsageSyntax_PDU, note_release), QRT_ASN_INVALID_INPUT);  // a list
+    std::string der = ostrel::test::read_file("../shared/conformance/pkits/crls/GoodCACRL.crl");
+    BIN in{static_cast<unsigned>(der.size()), reinterpret_cast<unsigned char *>(der.data())};
+
+    g_released.clear();
+    void *crl = nullptr;
+    ASSERT_EQ(QRT_ASN_DecodePDU(&crl, &in, CertificateList_PDU), 0);
+    void *tbs = &static_cast<CertificateList *>(crl)->tbsCertList;
+    void *copy = nullptr;
+    ASSERT_EQ(QRT_ASN_CopyPDU(&copy, tbs, TBSCertList_PDU), 0);
+    QRT_ASN_FreePDU(crl, CertificateList_PDU);
+    QRT_ASN_FreePDU(copy, TBSCertList_PDU);
+    EXPECT_EQ(g_released, (std::vector<void *>{tbs, copy}));
+
+    g_released.clear();
+    BIN cut{in.length - 10, in.value};
+    ASSERT_NE(QRT_ASN_DecodePDU(&crl, &cut, CertificateList_PDU), 0);
+    EXPECT_EQ(g_released.size(), 1u);
+}

@@ -12,19 +12,10 @@ namespace ostrel::crl {
 namespace {
 
 int verify(const CertificateList *crl, const TBSCertificate *issuer, const BIN *inherited) {
-    int code = 0;
-    switch (check_signed(crl->signatureAlgorithm, crl->tbsCertList_encoded, &crl->tbsCertList, TBSCertList_PDU,
-                         crl->signature, *issuer, inherited, code)) {
-        case SigCheck::Holds:
-            return 0;
-        case SigCheck::UnknownAlgorithm:
-            return OSTREL_FAIL_AS("QRT_CRL_VerifySignature", QRT_CRL_UNKNOWN_SIGNID);
-        case SigCheck::Unencodable:
-            return OSTREL_FAIL_AS("QRT_CRL_VerifySignature", QRT_CRL_BAD_CRL);
-        case SigCheck::Fails:
-            break;
-    }
-    return OSTREL_FAIL_AS("QRT_CRL_VerifySignature", code == QRT_CSP_INVALID_SIGNATURE ? QRT_CRL_INVALID_SIGNATURE : code);
+    static constexpr SigCodes kCodes{QRT_CRL_UNKNOWN_SIGNID, QRT_CRL_BAD_CRL, QRT_CRL_INVALID_SIGNATURE};
+    int rc = check_signed(crl->signatureAlgorithm, crl->tbsCertList_encoded, &crl->tbsCertList, TBSCertList_PDU,
+                          crl->signature, *issuer, inherited, kCodes);
+    return rc ? OSTREL_FAIL_AS("QRT_CRL_VerifySignature", rc) : 0;
 }
 
 int freshness(const TBSCertList *tbs, time_t now) {

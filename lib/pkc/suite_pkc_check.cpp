@@ -28,19 +28,10 @@ int verify_time(const TBSCertificate *tbs, time_t when) {
 }
 
 int verify_signature(const Certificate *cert, const TBSCertificate *issuer, const BIN *inherited) {
-    int code = 0;
-    switch (check_signed(cert->signatureAlgorithm, cert->tbsCertificate_encoded, &cert->tbsCertificate,
-                         TBSCertificate_PDU, cert->signature, *issuer, inherited, code)) {
-        case SigCheck::Holds:
-            return 0;
-        case SigCheck::UnknownAlgorithm:
-            return OSTREL_FAIL_AS("QRT_PKC_VerifySignature", QRT_PKC_UNKNOWN_SIGNID);
-        case SigCheck::Unencodable:
-            return OSTREL_FAIL_AS("QRT_PKC_VerifySignature", QRT_PKC_BAD_CERTIFICATE);
-        case SigCheck::Fails:
-            break;
-    }
-    return OSTREL_FAIL_AS("QRT_PKC_VerifySignature", code == QRT_CSP_INVALID_SIGNATURE ? QRT_PKC_INVALID_SIGNATURE : code);
+    static constexpr SigCodes kCodes{QRT_PKC_UNKNOWN_SIGNID, QRT_PKC_BAD_CERTIFICATE, QRT_PKC_INVALID_SIGNATURE};
+    int rc = check_signed(cert->signatureAlgorithm, cert->tbsCertificate_encoded, &cert->tbsCertificate,
+                          TBSCertificate_PDU, cert->signature, *issuer, inherited, kCodes);
+    return rc ? OSTREL_FAIL_AS("QRT_PKC_VerifySignature", rc) : 0;
 }
 
 // The key-usage bits of an extension value; false when it does not decode.

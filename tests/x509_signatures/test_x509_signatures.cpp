@@ -23,7 +23,6 @@ using ostrel::test::run;
 using ostrel::test::TempDir;
 using ostrel::test::write_file;
 
-BIN view(const Bytes &b) { return BIN{static_cast<unsigned>(b.size()), const_cast<unsigned char *>(b.data())}; }
 Bytes bytes_of(const Any &a) { return Bytes(a.value, a.value + a.length); }
 Bytes bytes_of(const std::string &s) { return Bytes(s.begin(), s.end()); }
 std::string name_key(const Any &a) { return std::string(reinterpret_cast<const char *>(a.value), a.length); }

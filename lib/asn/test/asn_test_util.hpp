@@ -19,6 +19,12 @@ using Bytes = std::vector<unsigned char>;
 
 using ostrel::test::trace_text;
 
+inline BIN view(const Bytes &b) { return BIN{static_cast<unsigned>(b.size()), const_cast<unsigned char *>(b.data())}; }
+inline Bytes file_bytes(const std::string &path) {
+    std::string s = ostrel::test::read_file(path);
+    return Bytes(s.begin(), s.end());
+}
+
 inline Bytes base64(const std::string &text) {
     Bytes out;
     unsigned v = 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "csp_pkey_util.hpp"
+#include "ostrel/der_build.hpp"
 
 using namespace csptest;
 
@@ -12,26 +13,8 @@ namespace {
 
 Bytes hex(const char *h) { return ostrel::test::from_hex(h); }
 
-Bytes tlv(unsigned char tag, const Bytes &content) {
-    Bytes out{tag};
-    size_t n = content.size();
-    if (n < 0x80) {
-        out.push_back(static_cast<unsigned char>(n));
-    } else {
-        Bytes len;
-        for (size_t v = n; v; v >>= 8) len.insert(len.begin(), static_cast<unsigned char>(v));
-        out.push_back(static_cast<unsigned char>(0x80 | len.size()));
-        out.insert(out.end(), len.begin(), len.end());
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+using ostrel::test::der::cat;
+using ostrel::test::der::tlv;
 
 const Bytes kNull = {0x05, 0x00};
 const Bytes kRsaEncryption = hex("2a864886f70d010101");

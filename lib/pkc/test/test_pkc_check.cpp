@@ -15,11 +15,8 @@ using ostrel::test::trace_text;
 constexpr time_t kPkitsTime = 1592179200;  // 2020-06-15T00:00:00Z
 const std::string kPkits = "../shared/conformance/pkits/";
 
-BIN view(const Bytes &b) { return BIN{static_cast<unsigned>(b.size()), const_cast<unsigned char *>(b.data())}; }
-Bytes file(const std::string &path) {
-    std::string s = ostrel::test::read_file(path);
-    return Bytes(s.begin(), s.end());
-}
+using asn_test::view;
+Bytes file(const std::string &path) { return asn_test::file_bytes(path); }
 
 struct Cert : ostrel::AsnTree<Certificate> {
     explicit Cert(const Bytes &der) : ostrel::AsnTree<Certificate>(Certificate_PDU) {

@@ -41,29 +41,34 @@ inline ZQ_CSP_AlgID csp_alg_id(const AlgorithmIdentifier &alg, BIN &params) {
     return ZQ_CSP_AlgID{alg.algorithm.value, alg.algorithm.length, params.length ? &params : nullptr};
 }
 
-enum class SigCheck { Holds, UnknownAlgorithm, Unencodable, Fails };
+// The codes a library gives for the ways a signature check can fail; any other code of the
+// provider passes through.
+struct SigCodes {
+    int unknown_algorithm;  // the provider's table does not know the identifier
+    int unencodable;        // the signed part or the issuer's key could not be encoded
+    int invalid_signature;  // the signature does not hold
+};
 
 // Checks `signature` by `alg` over the signed part (kept bytes, or `value` of `pdu` encoded)
-// under issuer's key; `inherited` gives domain parameters for a key that carries none. `code`
-// receives the provider's code when the check fails.
-inline SigCheck check_signed(const AlgorithmIdentifier &alg, const Any &kept, const void *value, int pdu,
-                             const BitString &signature, const TBSCertificate &issuer, const BIN *inherited,
-                             int &code) {
+// under issuer's key; `inherited` gives domain parameters for a key that carries none. 0 when it
+// holds, else the caller's code for the failure.
+inline int check_signed(const AlgorithmIdentifier &alg, const Any &kept, const void *value, int pdu,
+                        const BitString &signature, const TBSCertificate &issuer, const BIN *inherited,
+                        const SigCodes &codes) {
     BIN params;
     ZQ_CSP_AlgID id = csp_alg_id(alg, params);
     ZQ_CSP_SigAlg known{};
-    code = QRT_CSP_SigAlg_FromAlgID(&known, &id);
-    if (code != 0) return SigCheck::UnknownAlgorithm;
+    if (QRT_CSP_SigAlg_FromAlgID(&known, &id) != 0) return codes.unknown_algorithm;
     KeptEncoding signed_part, spki;
-    code = signed_part.take(kept, value, pdu);
-    if (code == 0)
-        code = spki.take(issuer.subjectPublicKeyInfo_encoded, &issuer.subjectPublicKeyInfo, SubjectPublicKeyInfo_PDU);
-    if (code != 0) return SigCheck::Unencodable;
+    if (signed_part.take(kept, value, pdu) != 0 ||
+        spki.take(issuer.subjectPublicKeyInfo_encoded, &issuer.subjectPublicKeyInfo, SubjectPublicKeyInfo_PDU) != 0)
+        return codes.unencodable;
     BIN sig{(signature.length + 7) / 8, signature.value};
-    code = QRT_CSP_VerifySignedData(&id, signed_part.get(), &sig, spki.get(),
-                                    inherited && inherited->length ? inherited : nullptr);
-    if (code == 0) return SigCheck::Holds;
-    return code == QRT_CSP_UNKNOWN_ID ? SigCheck::UnknownAlgorithm : SigCheck::Fails;
+    int rc = QRT_CSP_VerifySignedData(&id, signed_part.get(), &sig, spki.get(),
+                                      inherited && inherited->length ? inherited : nullptr);
+    if (rc == QRT_CSP_INVALID_SIGNATURE) return codes.invalid_signature;
+    if (rc == QRT_CSP_UNKNOWN_ID) return codes.unknown_algorithm;
+    return rc;
 }
 
 }  // namespace ostrel

@@ -21,19 +21,11 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 Bytes pem_body(const std::string &text) {
+    BIN pem{static_cast<unsigned>(text.size()), reinterpret_cast<unsigned char *>(const_cast<char *>(text.data()))};
+    BIN der{0, nullptr};
     Bytes out;
-    size_t b = text.find("-----BEGIN CERTIFICATE-----"), e = text.find("-----END CERTIFICATE-----");
-    if (b == std::string::npos || e == std::string::npos) return out;
-    unsigned v = 0;
-    int bits = 0;
-    for (size_t i = b + 27; i < e; ++i) {
-        char c = text[i];
-        int d = c >= 'A' && c <= 'Z' ? c - 'A' : c >= 'a' && c <= 'z' ? c - 'a' + 26 : c >= '0' && c <= '9' ? c - '0' + 52
-                : c == '+' ? 62 : c == '/' ? 63 : -1;
-        if (d < 0) continue;
-        v = v << 6 | static_cast<unsigned>(d);
-        if ((bits += 6) >= 8) out.push_back(static_cast<unsigned char>(v >> (bits -= 8)));
-    }
+    if (QRT_PKC_DecodePEM(&der, &pem) == 0) out.assign(der.value, der.value + der.length);
+    QRT_BIN_Reset(&der);
     return out;
 }
 

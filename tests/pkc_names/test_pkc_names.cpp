@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "asn_test_util.hpp"
 #include "ostrel/asn_tree.hpp"
 #include "ostrel/test_support.hpp"
 #include "suite_pkc.h"
@@ -43,20 +44,8 @@ std::vector<std::string> files_in(const std::string &dir, const std::string &suf
 }
 
 Bytes pem_body(const std::string &text) {
-    Bytes out;
-    size_t b = text.find("-----BEGIN CERTIFICATE-----"), e = text.find("-----END CERTIFICATE-----");
-    if (b == std::string::npos || e == std::string::npos) return out;
-    unsigned v = 0;
-    int bits = 0;
-    for (size_t i = b + 27; i < e; ++i) {
-        char c = text[i];
-        int d = c >= 'A' && c <= 'Z' ? c - 'A' : c >= 'a' && c <= 'z' ? c - 'a' + 26 : c >= '0' && c <= '9' ? c - '0' + 52
-                : c == '+' ? 62 : c == '/' ? 63 : -1;
-        if (d < 0) continue;
-        v = v << 6 | static_cast<unsigned>(d);
-        if ((bits += 6) >= 8) out.push_back(static_cast<unsigned char>(v >> (bits -= 8)));
-    }
-    return out;
+    auto blocks = asn_test::pem_blocks(text, "CERTIFICATE");
+    return blocks.empty() ? Bytes{} : blocks[0];
 }
 
 // ---- openssl's RFC 2253 text in our form ------------------------------------------------------

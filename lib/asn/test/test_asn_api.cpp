@@ -286,31 +286,10 @@ TEST_F(AsnTest, AlgorithmNumbersAndBagTypes) {
     EXPECT_EQ(QRT_GetBagType(-1), nullptr);
 }
 
-class ZoneGuard {
-  public:
-    explicit ZoneGuard(const char *tz) {
-        const char *old = getenv("TZ");
-        had_ = old != nullptr;
-        if (old) old_ = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ZoneGuard() {
-        if (had_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-  private:
-    bool had_ = false;
-    std::string old_;
-};
 
 TEST_F(AsnTest, TimesConvertInEveryZone) {
     for (const char *tz : {"UTC", "Asia/Seoul", "America/New_York", "Europe/Moscow", "Australia/Lord_Howe"}) {
-        ZoneGuard zone(tz);
+        ostrel::test::ScopedTZ zone(tz);
         for (time_t t : {time_t{0}, time_t{951782400}, time_t{1700000000}, time_t{2147483647}, time_t{1100000000},
                           time_t{1350000000} /* Moscow kept UTC+4 then */}) {
             GeneralizedTime g;
@@ -342,7 +321,7 @@ TEST_F(AsnTest, TimesConvertInEveryZone) {
     EXPECT_EQ(QRT_ASN_UTC2Time(&u), 31536000);  // 1971
     char *from = nullptr, *to = nullptr;
     {
-        ZoneGuard zone("UTC");
+        ostrel::test::ScopedTZ zone("UTC");
         UTCTime a{}, b{};
         a.year = 24; a.month = 3; a.day = 4; a.hour = 5; a.minute = 6; a.second = 7;
         b = a;

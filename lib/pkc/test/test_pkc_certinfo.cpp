@@ -69,27 +69,6 @@ struct OneExt {
 
 BIN text_bin(const char *s) { return BIN{static_cast<unsigned>(std::strlen(s)), (unsigned char *)s}; }
 
-class ScopedTZ {
-  public:
-    explicit ScopedTZ(const char *tz) {
-        const char *old = getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ScopedTZ() {
-        if (had_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-  private:
-    bool had_ = false;
-    std::string old_;
-};
 
 class CertInfoTest : public ::testing::Test {
   protected:
@@ -182,7 +161,7 @@ TEST_F(CertInfoTest, EdgeCasesOfTheBasicFields) {
     GeneralizedTime keep = tbs.validity.notAfter.u.utcTime;
     ASSERT_EQ(tbs.validity.notAfter.choice, Time_utcTime_chosen);
     for (const Case &c : cases) {
-        ScopedTZ tz(c.tz);
+        ostrel::test::ScopedTZ tz(c.tz);
         GeneralizedTime &t = tbs.validity.notAfter.u.utcTime;
         t.year = c.yy, t.month = c.mo, t.day = c.dd, t.hour = c.hh, t.minute = c.mi, t.second = c.ss;
         ASSERT_EQ(QRT_ExtractCertInfoNoExt(0, cert.get(), &ci), 0);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ostrel/asn_tree.hpp"
+#include "ostrel/der_build.hpp"
 #include "ostrel/test_support.hpp"
 #include "suite_pkc.h"
 
@@ -18,20 +19,7 @@ using ostrel::test::trace_text;
 
 // ---- DER of names, written by hand ------------------------------------------------------------
 
-Bytes tlv(unsigned char tag, const Bytes &content) {
-    Bytes out{tag};
-    size_t n = content.size();
-    if (n < 0x80) {
-        out.push_back(static_cast<unsigned char>(n));
-    } else {
-        Bytes len;
-        for (size_t v = n; v; v >>= 8) len.insert(len.begin(), static_cast<unsigned char>(v));
-        out.push_back(static_cast<unsigned char>(0x80 | len.size()));
-        out.insert(out.end(), len.begin(), len.end());
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
+using ostrel::test::der::tlv;
 Bytes str(unsigned char tag, const std::string &s) { return tlv(tag, Bytes(s.begin(), s.end())); }
 Bytes cat(const std::vector<Bytes> &parts) {
     Bytes out;

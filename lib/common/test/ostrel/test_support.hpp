@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -122,5 +123,30 @@ inline std::vector<unsigned char> from_hex(const std::string &hex) {
         out.push_back(static_cast<unsigned char>(nib(hex[i]) << 4 | nib(hex[i + 1])));
     return out;
 }
+
+// Sets TZ for the life of the object and restores what was there.
+class ScopedTZ {
+  public:
+    explicit ScopedTZ(const char *tz) {
+        const char *old = getenv("TZ");
+        had_ = old != nullptr;
+        if (old) old_ = old;
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~ScopedTZ() {
+        if (had_)
+            setenv("TZ", old_.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    ScopedTZ(const ScopedTZ &) = delete;
+    ScopedTZ &operator=(const ScopedTZ &) = delete;
+
+  private:
+    bool had_ = false;
+    std::string old_;
+};
 
 }  // namespace ostrel::test

@@ -3,8 +3,12 @@
 // and usage tests on certificates the openssl command line makes.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+
 #include "asn_test_util.hpp"
 #include "ostrel/test_support.hpp"
+#include "suite_csp.h"
 #include "suite_pkc.h"
 
 namespace {
@@ -159,6 +163,43 @@ TEST(PkcFrame, ReasonsByRange) {
     EXPECT_STREQ(QRT_PKC_GetErrorReason(99999, 1), "");
     EXPECT_STREQ(QRT_PKC_GetVersion(), "1.7.0.0");
     EXPECT_EQ(QRT_PKC_CheckVersion(nullptr), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The certificate library's identifier maps agree with the provider's signature table, row by
+// row: the same signature, hash and key numbers for every signature identifier it lists.
+TEST(PkcMaps, AgreeWithTheProviderTable) {
+    std::map<std::string, std::string> dotted;
+    for (const char *registry : {"../shared/data/oids.tsv", "data/oids.tsv"}) {
+        std::istringstream in(ostrel::test::read_file(registry));
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream f(line);
+            std::string index, name, dot;
+            if (std::getline(f, index, '\t') && std::getline(f, name, '\t') && std::getline(f, dot, '\t')) dotted[name] = dot;
+        }
+    }
+    std::istringstream table(ostrel::test::read_file("lib/csp/sigalgs.tsv"));
+    int rows = 0;
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream f(line);
+        std::string kind, name;
+        int sign = 0, hash = 0, pkey = 0;
+        if (!(f >> kind >> name >> sign >> hash >> pkey) || kind != "sig") continue;
+        ASSERT_TRUE(dotted.count(name)) << name;
+        ObjectID oid{0, nullptr};
+        ASSERT_EQ(QRT_ASN_DotVal2OID(&oid, dotted[name].c_str()), 0) << name;
+        EXPECT_EQ(QRT_PKC_ObjID_To_SignID(&oid), sign) << name;
+        if (hash && sign != QRT_CSP_SIGN_DSA_SHA1 && sign != QRT_CSP_SIGN_ECDSA) {  // one id, several hashes
+            EXPECT_EQ(QRT_PKC_SignID_To_HashID(sign), hash) << name;
+        }
+        EXPECT_EQ(QRT_PKC_SignID_To_PkeyID(sign), pkey) << name;
+        QRT_free(oid.value);
+        ++rows;
+    }
+    EXPECT_GT(rows, 30);
 }
 
 }  // namespace

@@ -69,6 +69,12 @@ def dotted(der_oid):
     return ".".join(str(p) for p in [first, parts[0] - 40 * first] + parts[1:])
 
 
+def utc_time(cert, name):
+    # Newer releases add the *_utc forms and deprecate the naive ones (which are UTC as well).
+    aware = getattr(cert, name + "_utc", None)
+    return aware if aware is not None else getattr(cert, name)
+
+
 def fields(cert):
     out = {}
     out["version"] = {"v1": 1, "v3": 3}.get(cert.version.name, 2)
@@ -84,8 +90,8 @@ def fields(cert):
     out["keyalg"] = KEY_NAMES.get(dotted(key_oid), dotted(key_oid))
     out["pubkey"] = key_bits.hex()[:1023]
     out["signature"] = cert.signature.hex()[:1023]
-    out["from"] = cert.not_valid_before_utc.strftime("%Y-%m-%d %H:%M:%S")
-    out["to"] = cert.not_valid_after_utc.strftime("%Y-%m-%d %H:%M:%S")
+    out["from"] = utc_time(cert, "not_valid_before").strftime("%Y-%m-%d %H:%M:%S")
+    out["to"] = utc_time(cert, "not_valid_after").strftime("%Y-%m-%d %H:%M:%S")
     exts = {e.oid: e.value for e in cert.extensions}
     ku = exts.get(ExtensionOID.KEY_USAGE)
     bits, words = 0, []

@@ -245,6 +245,28 @@ QRT_API int WJ_HMAC_Init(WJ_HMAC_CTX *ctx, int hashAlg, const unsigned char *key
 QRT_API int WJ_HMAC_Update(WJ_HMAC_CTX *ctx, const unsigned char *in, unsigned int inLength);
 QRT_API int WJ_HMAC_Final(WJ_HMAC_CTX *ctx, unsigned char *out, unsigned int *outLength);
 
+/* ---- Password-based key derivation ------------------------------------------------------ */
+
+/* The iteration loops hash one digest per step on saved states (HMAC inner and outer state made
+ * once): no allocation and no context per iteration for SHA-1 and SHA-224/256/384/512; other
+ * hashes take the general hash path. out receives outLength bytes. WJ_ERR_BAD_ARGUMENT for NULL
+ * pointers with a nonzero length, outLength 0 or iterations 0; WJ_ERR_UNKNOWN_ID for a hash
+ * the function does not take. */
+/* T = H(password || salt), then T = H(T) iterations - 1 times; MD2, MD5 or SHA-1, outLength at
+ * most the digest length. */
+QRT_API int WJ_PBKDF1(unsigned char *out, unsigned int outLength, const unsigned char *password,
+                      unsigned int passwordLength, const unsigned char *salt, unsigned int saltLength,
+                      unsigned int iterations, int hashAlg);
+/* PBKDF2 with HMAC over any hash of the core. */
+QRT_API int WJ_PBKDF2_HMAC(unsigned char *out, unsigned int outLength, const unsigned char *password,
+                           unsigned int passwordLength, const unsigned char *salt, unsigned int saltLength,
+                           unsigned int iterations, int hashAlg);
+/* The PKCS#12 key derivation: id 1 key material, 2 IV, 3 MAC key; password in its BMPString
+ * form with the terminator (length 0: no password block). Hashes with a fast path only. */
+QRT_API int WJ_PKCS12_KDF(unsigned char *out, unsigned int outLength, const unsigned char *password,
+                          unsigned int passwordLength, const unsigned char *salt, unsigned int saltLength,
+                          unsigned int iterations, int id, int hashAlg);
+
 /* ---- Random --------------------------------------------------------------------------- */
 
 /* Bytes from the core's DRBG (a private OpenSSL DRBG seeded by the system). */

@@ -443,6 +443,21 @@ QRT_API void QRT_CSP_BigInt_Free(WJ_BigInt *a);
 QRT_API int QRT_CSP_BigInt_Realloc(WJ_BigInt *a, unsigned int words);
 QRT_API int QRT_CSP_BigInt_Reset(WJ_BigInt *a);
 
+/* ---- Password-based key derivation -----------------------------------------------------------
+ * The iteration loops run in the crypto core on precomputed hash states: no allocation and no
+ * context per iteration. key/out: new memory (QRT_BIN_Reset). hashID / prfHashID: QRT_CSP_HASH_*
+ * (MD2, MD5, SHA-1 for PBKDF1; SHA-1, SHA-224/256/384/512 for the HMAC of PBKDF2 and for the
+ * PKCS#12 KDF). 6001 NULL or zero lengths/iterations, 6010 an unsupported hash, 6003 memory;
+ * PBKDF1 asks for at most the hash length (6001 beyond). */
+QRT_API int QRT_CSP_PBKDF1(BIN *key, unsigned keyLength, const BIN *password, const BIN *salt, unsigned iterations,
+                           int hashID);
+QRT_API int QRT_CSP_PBKDF2(BIN *key, unsigned keyLength, const BIN *password, const BIN *salt, unsigned iterations,
+                           int prfHashID);
+/* RFC 7292 appendix B: id 1 key material, 2 IV, 3 MAC key; bmpPassword is the password already
+ * in its BMPString form with the two-byte terminator (empty BIN: no password block). */
+QRT_API int QRT_CSP_PKCS12_KDF(BIN *out, unsigned length, const BIN *bmpPassword, const BIN *salt,
+                               unsigned iterations, int id, int hashID);
+
 /* ---- Signatures of X.509 objects ---------------------------------------------------------
  *
  * One table maps a signature AlgorithmIdentifier to the provider's algorithm and back: RSA

@@ -11,6 +11,8 @@
 #include "suite_pkcs5.h"
 
 #define OSTREL_REASON_FN QRT_PKCS5_GetErrorReason
+#include "ostrel/asn_tree.hpp"
+#include "ostrel/owners.hpp"
 #include "ostrel/guard.hpp"
 #include "ostrel/trace.hpp"
 
@@ -21,6 +23,9 @@ inline constexpr Boundary kBoundary{OSTREL_FAIL_FN, QRT_PKCS5_INVALID_INPUT, QRT
 #define OSTREL_BOUNDARY ::ostrel::pkcs5::kBoundary
 
 namespace ostrel::pkcs5 {
+
+using ostrel::AsnTree;
+using ostrel::BinOwner;  // derived keys, IVs, plaintext: wiped at scope exit
 
 enum Family { kPbes1 = 1, kPbes2 = 2, kPkcs12 = 12 };
 
@@ -52,37 +57,6 @@ int prf_by_oid(const ObjectID &oid);
 bool count_acceptable(long long count);
 
 bool oid_equal(const ObjectID &a, const ObjectID &b);
-
-// A BIN released (and wiped) at scope exit: derived keys, IVs, plaintext, temporaries.
-struct Secret {
-    BIN b{0, nullptr};
-    Secret() = default;
-    Secret(const Secret &) = delete;
-    Secret &operator=(const Secret &) = delete;
-    ~Secret() { QRT_BIN_Reset(&b); }
-    BIN *operator&() { return &b; }
-    const BIN *get() const { return &b; }
-    BIN release() {
-        BIN r = b;
-        b = BIN{0, nullptr};
-        return r;
-    }
-};
-
-// A decoded ASN.1 tree released at scope exit.
-template <class T>
-struct Tree {
-    T *p = nullptr;
-    int pdu;
-    explicit Tree(int n) : pdu(n) {}
-    Tree(const Tree &) = delete;
-    Tree &operator=(const Tree &) = delete;
-    ~Tree() {
-        if (p) QRT_ASN_FreePDU(p, pdu);
-    }
-    void **out() { return reinterpret_cast<void **>(&p); }
-    T *operator->() const { return p; }
-};
 
 // b := a copy of n bytes from src (throws std::bad_alloc); n == 0 leaves b empty.
 void bin_assign(BIN *b, const void *src, size_t n);

@@ -133,25 +133,25 @@ QRT_API int QRT_PKCS5_EncryptData(BIN *algIdOut, BIN *cipherOut, const ZQ_PKCS5_
     return OSTREL_GUARD_TRACE([&]() -> int {
         const Scheme *s = scheme_by_id(algId->pbesID);
         if (!s) return QRT_PKCS5_UNKNOWN_PBESID;
-        Secret der, out;
+        BinOwner der, out;
         int rc;
         if (s->family == kPbes1) {
             ZQ_PKCS5_PBES1_PARAM p{};
             rc = QRT_PKCS5_PBES1Param_Generate(&p, s->pbesID);
-            if (!rc) rc = QRT_PKCS5_PBES1AId_Encode(&der, s->pbesID, &p);
-            if (!rc) rc = QRT_PKCS5_PBES1_Encrypt(&out, plain, password, &p);
+            if (!rc) rc = QRT_PKCS5_PBES1AId_Encode(der.get(), s->pbesID, &p);
+            if (!rc) rc = QRT_PKCS5_PBES1_Encrypt(out.get(), plain, password, &p);
             QRT_PKCS5_PBES1Param_Reset(&p);
         } else if (s->family == kPbes2) {
             ZQ_PKCS5_PBES2_PARAM p{};
             rc = QRT_PKCS5_PBES2Param_Generate(&p, algId);
-            if (!rc) rc = QRT_PKCS5_PBES2AId_Encode(&der, algId, &p);
-            if (!rc) rc = QRT_PKCS5_PBES2_Encrypt(&out, plain, password, &p);
+            if (!rc) rc = QRT_PKCS5_PBES2AId_Encode(der.get(), algId, &p);
+            if (!rc) rc = QRT_PKCS5_PBES2_Encrypt(out.get(), plain, password, &p);
             QRT_PKCS5_PBES2Param_Reset(&p);
         } else {
             ZQ_PKCS5_P12PBE_PARAM p{};
             rc = QRT_PKCS5_P12PBEParam_Generate(&p);
-            if (!rc) rc = QRT_PKCS5_P12PBEAId_Encode(&der, s->pbesID, &p);
-            if (!rc) rc = QRT_PKCS5_P12PBE_Encrypt(&out, plain, s->pbesID, password, &p);
+            if (!rc) rc = QRT_PKCS5_P12PBEAId_Encode(der.get(), s->pbesID, &p);
+            if (!rc) rc = QRT_PKCS5_P12PBE_Encrypt(out.get(), plain, s->pbesID, password, &p);
             QRT_PKCS5_P12PBEParam_Reset(&p);
         }
         if (rc) return rc;
@@ -167,26 +167,26 @@ QRT_API int QRT_PKCS5_DecryptData(ZQ_PKCS5_PBES_ALGID *algIdOut, BIN *plainOut, 
     *plainOut = BIN{0, nullptr};
     *algIdOut = ZQ_PKCS5_PBES_ALGID{};
     return OSTREL_GUARD_TRACE([&]() -> int {
-        Tree<AlgorithmIdentifier> ai(AlgorithmIdentifier_PDU);
-        int rc = QRT_ASN_DecodePDU(ai.out(), algIdDer, AlgorithmIdentifier_PDU);
+        AsnTree<AlgorithmIdentifier> ai(AlgorithmIdentifier_PDU);
+        int rc = ai.decode(algIdDer);
         if (rc) return rc;
         const Scheme *s = scheme_by_oid(ai->algorithm);
         if (!s) return QRT_PKCS5_UNKNOWN_PBESID;
-        Secret out;
+        BinOwner out;
         if (s->family == kPbes1) {
             ZQ_PKCS5_PBES1_PARAM p{};
             rc = QRT_PKCS5_PBES1AId_Decode(algIdOut, &p, algIdDer);
-            if (!rc) rc = QRT_PKCS5_PBES1_Decrypt(&out, cipher, password, &p);
+            if (!rc) rc = QRT_PKCS5_PBES1_Decrypt(out.get(), cipher, password, &p);
             QRT_PKCS5_PBES1Param_Reset(&p);
         } else if (s->family == kPbes2) {
             ZQ_PKCS5_PBES2_PARAM p{};
             rc = QRT_PKCS5_PBES2AId_Decode(algIdOut, &p, algIdDer);
-            if (!rc) rc = QRT_PKCS5_PBES2_Decrypt(&out, cipher, password, &p);
+            if (!rc) rc = QRT_PKCS5_PBES2_Decrypt(out.get(), cipher, password, &p);
             QRT_PKCS5_PBES2Param_Reset(&p);
         } else {
             ZQ_PKCS5_P12PBE_PARAM p{};
             rc = QRT_PKCS5_P12PBEAId_Decode(algIdOut, &p, algIdDer);
-            if (!rc) rc = QRT_PKCS5_P12PBE_Decrypt(&out, cipher, algIdOut->pbesID, password, &p);
+            if (!rc) rc = QRT_PKCS5_P12PBE_Decrypt(out.get(), cipher, algIdOut->pbesID, password, &p);
             QRT_PKCS5_P12PBEParam_Reset(&p);
         }
         if (rc) return rc;

@@ -133,8 +133,8 @@ QRT_API int QRT_PKCS5_PBES1AId_Encode(BIN *der, int pbesID, const ZQ_PKCS5_PBES1
         if (!s || s->family != kPbes1) return QRT_PKCS5_UNKNOWN_PBESID;
         if (param->salt.length != kSaltLength) return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
         PBEParameter pp{param->salt, param->iterationCount};
-        Secret params;
-        int rc = QRT_ASN_EncodePDU(&params, &pp, PBEParameter_PDU);
+        BinOwner params;
+        int rc = QRT_ASN_EncodePDU(params.get(), &pp, PBEParameter_PDU);
         if (rc) return rc;
         AlgorithmIdentifier a = algid(*s->oid, params.get());
         return QRT_ASN_EncodePDU(der, &a, AlgorithmIdentifier_PDU);
@@ -145,14 +145,14 @@ QRT_API int QRT_PKCS5_PBES1AId_Decode(ZQ_PKCS5_PBES_ALGID *algId, ZQ_PKCS5_PBES1
     if (!algId || !param || !der) return QRT_PKCS5_INVALID_INPUT;
     *param = ZQ_PKCS5_PBES1_PARAM{};
     return OSTREL_GUARD_TRACE([&]() -> int {
-        Tree<AlgorithmIdentifier> ai(AlgorithmIdentifier_PDU);
-        int rc = QRT_ASN_DecodePDU(ai.out(), der, AlgorithmIdentifier_PDU);
+        AsnTree<AlgorithmIdentifier> ai(AlgorithmIdentifier_PDU);
+        int rc = ai.decode(der);
         if (rc) return rc;
         const Scheme *s = scheme_by_oid(ai->algorithm);
         if (!s || s->family != kPbes1) return QRT_PKCS5_UNKNOWN_PBESID;
-        if (!has_params(*ai.p)) return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
-        Tree<PBEParameter> pp(PBEParameter_PDU);
-        rc = QRT_ASN_DecodePDU(pp.out(), &ai->parameters, PBEParameter_PDU);
+        if (!has_params(*ai)) return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
+        AsnTree<PBEParameter> pp(PBEParameter_PDU);
+        rc = pp.decode(&ai->parameters);
         if (rc) return rc;
         if (pp->salt.length != kSaltLength || !count_acceptable(pp->iterationCount))
             return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
@@ -236,21 +236,21 @@ QRT_API int QRT_PKCS5_PBES2AId_Encode(BIN *der, const ZQ_PKCS5_PBES_ALGID *algId
             kp.bit_mask |= PBKDF2_params_prf_present;
             kp.prf = algid(*prfOid, &null);
         }
-        Secret kdfParams, encParams, pbes2;
-        int rc = QRT_ASN_EncodePDU(&kdfParams, &kp, PBKDF2_params_PDU);
+        BinOwner kdfParams, encParams, pbes2;
+        int rc = QRT_ASN_EncodePDU(kdfParams.get(), &kp, PBKDF2_params_PDU);
         if (rc) return rc;
 
         if (e->kind == ParamKind::kOctetIv) {
-            bin_assign(&encParams, nullptr, iv->length + 2);
-            encParams.b.value[0] = 0x04;
-            encParams.b.value[1] = static_cast<unsigned char>(iv->length);
-            std::memcpy(encParams.b.value + 2, iv->value, iv->length);
+            bin_assign(encParams.get(), nullptr, iv->length + 2);
+            encParams->value[0] = 0x04;
+            encParams->value[1] = static_cast<unsigned char>(iv->length);
+            std::memcpy(encParams->value + 2, iv->value, iv->length);
         } else if (e->kind == ParamKind::kRc2) {
             RC2_CBC_Parameter rp{};
             rp.bit_mask = RC2_CBC_Parameter_rc2ParameterVersion_present;
             rp.rc2ParameterVersion = rc2_version_of_bits(param->cipherParam.suiteParam.rc2.effectiveBits);
             rp.iv = *iv;
-            rc = QRT_ASN_EncodePDU(&encParams, &rp, RC2_CBC_Parameter_PDU);
+            rc = QRT_ASN_EncodePDU(encParams.get(), &rp, RC2_CBC_Parameter_PDU);
         } else {
             RC5_CBC_Parameters rp{};
             rp.bit_mask = RC5_CBC_Parameters_iv_present;
@@ -258,11 +258,11 @@ QRT_API int QRT_PKCS5_PBES2AId_Encode(BIN *der, const ZQ_PKCS5_PBES_ALGID *algId
             rp.rounds = param->cipherParam.suiteParam.rc5.rounds;
             rp.blockSizeInBits = 64;
             rp.iv = *iv;
-            rc = QRT_ASN_EncodePDU(&encParams, &rp, RC5_CBC_Parameters_PDU);
+            rc = QRT_ASN_EncodePDU(encParams.get(), &rp, RC5_CBC_Parameters_PDU);
         }
         if (rc) return rc;
         PBES2_params p2{algid(id_PBKDF2, kdfParams.get()), algid(*e->oid, encParams.get())};
-        rc = QRT_ASN_EncodePDU(&pbes2, &p2, PBES2_params_PDU);
+        rc = QRT_ASN_EncodePDU(pbes2.get(), &p2, PBES2_params_PDU);
         if (rc) return rc;
         AlgorithmIdentifier a = algid(id_PBES2, pbes2.get());
         return QRT_ASN_EncodePDU(der, &a, AlgorithmIdentifier_PDU);
@@ -273,21 +273,21 @@ QRT_API int QRT_PKCS5_PBES2AId_Decode(ZQ_PKCS5_PBES_ALGID *algId, ZQ_PKCS5_PBES2
     if (!algId || !param || !der) return QRT_PKCS5_INVALID_INPUT;
     *param = ZQ_PKCS5_PBES2_PARAM{};
     int rc = OSTREL_GUARD_TRACE([&]() -> int {
-        Tree<AlgorithmIdentifier> ai(AlgorithmIdentifier_PDU);
-        int r = QRT_ASN_DecodePDU(ai.out(), der, AlgorithmIdentifier_PDU);
+        AsnTree<AlgorithmIdentifier> ai(AlgorithmIdentifier_PDU);
+        int r = ai.decode(der);
         if (r) return r;
         if (!oid_equal(ai->algorithm, id_PBES2)) return QRT_PKCS5_UNKNOWN_PBESID;
-        if (!has_params(*ai.p)) return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
-        Tree<PBES2_params> p2(PBES2_params_PDU);
-        r = QRT_ASN_DecodePDU(p2.out(), &ai->parameters, PBES2_params_PDU);
+        if (!has_params(*ai)) return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
+        AsnTree<PBES2_params> p2(PBES2_params_PDU);
+        r = p2.decode(&ai->parameters);
         if (r) return r;
 
         // Key derivation: PBKDF2 with its salt, count, optional key length and prf.
         const AlgorithmIdentifier &kdf = p2->keyDerivationFunc;
         if (!oid_equal(kdf.algorithm, id_PBKDF2)) return QRT_PKCS5_UNKNOWN_ID;
         if (!has_params(kdf)) return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
-        Tree<PBKDF2_params> kp(PBKDF2_params_PDU);
-        r = QRT_ASN_DecodePDU(kp.out(), &kdf.parameters, PBKDF2_params_PDU);
+        AsnTree<PBKDF2_params> kp(PBKDF2_params_PDU);
+        r = kp.decode(&kdf.parameters);
         if (r) return r;
         if (kp->salt.choice != PBKDF2_params_salt_specified_chosen) return QRT_PKCS5_UNKNOWN_SALT;
         if (!count_acceptable(kp->iterationCount)) return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
@@ -308,34 +308,34 @@ QRT_API int QRT_PKCS5_PBES2AId_Decode(ZQ_PKCS5_PBES_ALGID *algId, ZQ_PKCS5_PBES2
             return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
         if (e->aes) keyLength = e->keyLength;
 
-        Secret iv;
+        BinOwner iv;
         ZQ_CSP_SuiteParam suite{};
         const BIN &ep = enc.parameters;
         if (e->kind == ParamKind::kOctetIv) {
             if (ep.length != static_cast<unsigned>(e->ivLength) + 2 || ep.value[0] != 0x04 ||
                 ep.value[1] != e->ivLength)
                 return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
-            bin_assign(&iv, ep.value + 2, e->ivLength);
+            bin_assign(iv.get(), ep.value + 2, e->ivLength);
         } else if (e->kind == ParamKind::kRc2) {
-            Tree<RC2_CBC_Parameter> rp(RC2_CBC_Parameter_PDU);
-            r = QRT_ASN_DecodePDU(rp.out(), &ep, RC2_CBC_Parameter_PDU);
+            AsnTree<RC2_CBC_Parameter> rp(RC2_CBC_Parameter_PDU);
+            r = rp.decode(&ep);
             if (r) return r;
             if (rp->iv.length != 8) return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
             suite.rc2.effectiveBits = (rp->bit_mask & RC2_CBC_Parameter_rc2ParameterVersion_present)
                                           ? rc2_bits_of_version(rp->rc2ParameterVersion)
                                           : 32;
             if (suite.rc2.effectiveBits < 1 || suite.rc2.effectiveBits > 1024) return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
-            bin_assign(&iv, rp->iv.value, 8);
+            bin_assign(iv.get(), rp->iv.value, 8);
         } else {
-            Tree<RC5_CBC_Parameters> rp(RC5_CBC_Parameters_PDU);
-            r = QRT_ASN_DecodePDU(rp.out(), &ep, RC5_CBC_Parameters_PDU);
+            AsnTree<RC5_CBC_Parameters> rp(RC5_CBC_Parameters_PDU);
+            r = rp.decode(&ep);
             if (r) return r;
             // 64-bit blocks only; the rounds within the range the parameter type allows.
             if (rp->blockSizeInBits != 64 || rp->rounds < 8 || rp->rounds > 127) return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
             bool hasIv = rp->bit_mask & RC5_CBC_Parameters_iv_present;
             if (hasIv && rp->iv.length != 8) return QRT_PKCS5_BAD_ALGORITHM_PARAMETER;
             suite.rc5.rounds = rp->rounds;
-            bin_assign(&iv, hasIv ? rp->iv.value : nullptr, 8);  // absent: eight zero bytes
+            bin_assign(iv.get(), hasIv ? rp->iv.value : nullptr, 8);  // absent: eight zero bytes
         }
 
         bin_assign(&param->pbkdf2Param.salt, kp->salt.u.specified.value, kp->salt.u.specified.length);

@@ -19,27 +19,27 @@ int pbes1(bool encrypt, BIN *out, const BIN *in, const BIN *password, const ZQ_P
     const Scheme *s = scheme_by_id(param->pbesID);
     if (!s || s->family != kPbes1) return QRT_PKCS5_UNKNOWN_PBESID;
     const int dkLen = s->pbesID == QRT_PKCS5_PBE_SEED_CBC_SHA1 ? 20 : 16;
-    Secret dk, key, iv;
-    int rc = QRT_PKCS5_PBKDF1(&dk, dkLen, s->hashID, password, param);
+    BinOwner dk, key, iv;
+    int rc = QRT_PKCS5_PBKDF1(dk.get(), dkLen, s->hashID, password, param);
     if (rc) return rc;
-    if (static_cast<int>(dk.b.length) != dkLen) return QRT_PKCS5_INTERNAL;
-    bin_assign(&key, dk.b.value, s->keyLength);
+    if (static_cast<int>(dk->length) != dkLen) return QRT_PKCS5_INTERNAL;
+    bin_assign(key.get(), dk->value, s->keyLength);
     if (s->pbesID == QRT_PKCS5_PBE_SEED_CBC_SHA1) {
         // IV: the first 16 bytes of SHA-1 over the last four bytes of DK.
-        BIN tail{4, dk.b.value + 16};
-        Secret h;
-        rc = QRT_CSP_Hash(&h, &tail, QRT_CSP_HASH_SHA1);
+        BIN tail{4, dk->value + 16};
+        BinOwner h;
+        rc = QRT_CSP_Hash(h.get(), &tail, QRT_CSP_HASH_SHA1);
         if (rc) return rc;
-        bin_assign(&iv, h.b.value, 16);
+        bin_assign(iv.get(), h->value, 16);
     } else if (s->pbesID == QRT_PKCS5_PBE_SEED_CBC) {
-        bin_assign(&iv, kSeedFixedIv, 16);
+        bin_assign(iv.get(), kSeedFixedIv, 16);
     } else {
-        bin_assign(&iv, dk.b.value + 8, 8);
+        bin_assign(iv.get(), dk->value + 8, 8);
     }
     ZQ_CSP_CipherParam cp{};
     cp.modeID = QRT_CSP_MODE_CBC;
     cp.paddingID = QRT_CSP_PAD_PKCS5;
-    cp.modeParam.iv = &iv;
+    cp.modeParam.iv = iv.get();
     const bool rc2 = s->cipherID == QRT_CSP_CIPHER_RC2;
     if (rc2) cp.suiteParam.rc2.effectiveBits = kPbes1Rc2Bits;
     if (encrypt) return cipher_run(true, out, in, key.get(), s->cipherID, &cp);
@@ -67,8 +67,8 @@ int pbes2(bool encrypt, BIN *out, const BIN *in, const BIN *password, const ZQ_P
         }
     }
     if (keyLength < 0 || !param->cipherParam.modeParam.iv) return QRT_PKCS5_INVALID_INPUT;
-    Secret key;
-    int rc = QRT_PKCS5_PBKDF2(&key, keyLength, password, &param->pbkdf2Param);
+    BinOwner key;
+    int rc = QRT_PKCS5_PBKDF2(key.get(), keyLength, password, &param->pbkdf2Param);
     if (rc) return rc;
     rc = cipher_run(encrypt, out, in, key.get(), param->cipherID, &param->cipherParam);
     if (rc && !encrypt) {

@@ -10,8 +10,8 @@ QRT_API int QRT_PKCS5_PBMAC1_Generate(BIN *mac, const BIN *data, const BIN *pass
     if (!mac || !data || !password || !p) return QRT_PKCS5_INVALID_INPUT;
     *mac = BIN{0, nullptr};
     return OSTREL_GUARD_TRACE([&]() -> int {
-        Secret key;
-        int rc = QRT_PKCS5_PBKDF2(&key, p->macKeyLength, password, &p->pbkdf2Param);
+        BinOwner key;
+        int rc = QRT_PKCS5_PBKDF2(key.get(), p->macKeyLength, password, &p->pbkdf2Param);
         if (rc) return rc;
         return QRT_CSP_MAC(mac, data, key.get(), p->macID, nullptr);
     });
@@ -21,11 +21,11 @@ QRT_API int QRT_PKCS5_PBMAC1_Verify(const BIN *mac, const BIN *data, const BIN *
                                     const ZQ_PKCS5_PBMAC1_PARAM *p) {
     if (!mac || !data || !password || !p) return QRT_PKCS5_INVALID_INPUT;
     return OSTREL_GUARD([&]() -> int {
-        Secret computed;
-        int rc = QRT_PKCS5_PBMAC1_Generate(&computed, data, password, p);
+        BinOwner computed;
+        int rc = QRT_PKCS5_PBMAC1_Generate(computed.get(), data, password, p);
         if (rc) return rc;
-        if (computed.b.length != mac->length || (mac->length && !mac->value) ||
-            !ostrel::ct_equal(computed.b.value, mac->value, mac->length))
+        if (computed->length != mac->length || (mac->length && !mac->value) ||
+            !ostrel::ct_equal(computed->value, mac->value, mac->length))
             return QRT_PKCS5_INVALID_MAC;  // a mismatch leaves no trace record
         return 0;
     });

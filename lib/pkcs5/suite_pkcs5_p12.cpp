@@ -125,13 +125,13 @@ QRT_API int QRT_PKCS5_P12PBEAId_Encode(BIN *der, int pbesID, const ZQ_PKCS5_P12P
     return OSTREL_GUARD_TRACE([&]() -> int {
         const Scheme *s = scheme_by_id(pbesID);
         if (!is_p12(s)) return QRT_PKCS5_UNKNOWN_PBESID;
-        Secret params;
-        int rc = QRT_PKCS5_P12PBEParam_Encode(&params, param);
+        BinOwner params;
+        int rc = QRT_PKCS5_P12PBEParam_Encode(params.get(), param);
         if (rc) return rc;
         AlgorithmIdentifier a{};
         a.bit_mask = AlgorithmIdentifier_parameters_present;
         a.algorithm = *s->oid;
-        a.parameters = params.b;
+        a.parameters = (*params);
         return QRT_ASN_EncodePDU(der, &a, AlgorithmIdentifier_PDU);
     });
 }
@@ -140,8 +140,8 @@ QRT_API int QRT_PKCS5_P12PBEAId_Decode(ZQ_PKCS5_PBES_ALGID *algId, ZQ_PKCS5_P12P
     if (!algId || !param || !der) return QRT_PKCS5_INVALID_INPUT;
     *param = ZQ_PKCS5_P12PBE_PARAM{};
     return OSTREL_GUARD_TRACE([&]() -> int {
-        Tree<AlgorithmIdentifier> ai(AlgorithmIdentifier_PDU);
-        int rc = QRT_ASN_DecodePDU(ai.out(), der, AlgorithmIdentifier_PDU);
+        AsnTree<AlgorithmIdentifier> ai(AlgorithmIdentifier_PDU);
+        int rc = ai.decode(der);
         if (rc) return rc;
         const Scheme *s = scheme_by_oid(ai->algorithm);
         if (!is_p12(s)) return QRT_PKCS5_UNKNOWN_PBESID;

@@ -11,28 +11,28 @@ int p12pbe(bool encrypt, BIN *out, const BIN *in, int pbesID, const BIN *passwor
     const Scheme *s = scheme_by_id(pbesID);
     if (!s || s->family != kPkcs12) return QRT_PKCS5_UNKNOWN_ID;
     ZQ_PKCS5_P12KDF_PARAM kp{QRT_CSP_HASH_SHA1, param->salt, param->iterationCount, 1};
-    Secret key, iv;
-    int rc = QRT_PKCS5_P12KDF(&key, s->keyLength, password, &kp);
+    BinOwner key, iv;
+    int rc = QRT_PKCS5_P12KDF(key.get(), s->keyLength, password, &kp);
     if (rc) return rc;
     if (s->ivLength) {
         kp.diversifier = 2;
-        rc = QRT_PKCS5_P12KDF(&iv, s->ivLength, password, &kp);
+        rc = QRT_PKCS5_P12KDF(iv.get(), s->ivLength, password, &kp);
         if (rc) return rc;
     }
     if (s->pbesID == QRT_PKCS5_P12_SHA1_2DES) {
         // Two-key Triple DES: K1 K2 K1.
-        Secret k3;
-        bin_assign(&k3, nullptr, 24);
-        std::memcpy(k3.b.value, key.b.value, 16);
-        std::memcpy(k3.b.value + 16, key.b.value, 8);
-        QRT_BIN_Reset(&key);
-        key.b = k3.release();
+        BinOwner k3;
+        bin_assign(k3.get(), nullptr, 24);
+        std::memcpy(k3->value, key->value, 16);
+        std::memcpy(k3->value + 16, key->value, 8);
+        QRT_BIN_Reset(key.get());
+        (*key) = k3.release();
     }
     if (!s->ivLength) return cipher_run(encrypt, out, in, key.get(), s->cipherID, nullptr);
     ZQ_CSP_CipherParam cp{};
     cp.modeID = QRT_CSP_MODE_CBC;
     cp.paddingID = QRT_CSP_PAD_PKCS5;
-    cp.modeParam.iv = &iv;
+    cp.modeParam.iv = iv.get();
     if (s->cipherID == QRT_CSP_CIPHER_RC2) cp.suiteParam.rc2.effectiveBits = 8 * s->keyLength;
     rc = cipher_run(encrypt, out, in, key.get(), s->cipherID, &cp);
     if (rc) QRT_BIN_Reset(out);

@@ -22,9 +22,9 @@ QRT_API int QRT_PKCS5_P12KDF(BIN *out, int length, const BIN *password, const ZQ
         }
         if (password->length > 0x3FFFFFFF || (password->length && !password->value)) return QRT_PKCS5_INVALID_INPUT;
         // Each byte b becomes 00 b; no code-set conversion. An empty password still gives 00 00.
-        Secret bmp;
-        bin_assign(&bmp, nullptr, size_t{password->length} * 2 + 2);
-        for (unsigned i = 0; i < password->length; ++i) bmp.b.value[2 * i + 1] = password->value[i];
+        BinOwner bmp;
+        bin_assign(bmp.get(), nullptr, size_t{password->length} * 2 + 2);
+        for (unsigned i = 0; i < password->length; ++i) bmp->value[2 * i + 1] = password->value[i];
         unsigned iterations = p->iterationCount < 1 ? 1u : static_cast<unsigned>(p->iterationCount);
         return QRT_CSP_PKCS12_KDF(out, static_cast<unsigned>(length), bmp.get(), &p->salt, iterations,
                                   p->diversifier & 0xFF, p->hashID);

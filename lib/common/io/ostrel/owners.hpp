@@ -52,10 +52,19 @@ class BinOwner {
     BIN *get() { return &bin_; }
     BIN &operator*() { return bin_; }
     BIN *operator->() { return &bin_; }
+    const BIN *get() const { return &bin_; }
+    const BIN &operator*() const { return bin_; }
+    const BIN *operator->() const { return &bin_; }
     // Moves the contents into `out` (whose previous contents are not released).
     void release_to(BIN *out) {
         *out = bin_;
         bin_ = BIN{0, nullptr};
+    }
+    // Hands the contents over (the owner is left empty).
+    BIN release() {
+        BIN b = bin_;
+        bin_ = BIN{0, nullptr};
+        return b;
     }
 
   private:

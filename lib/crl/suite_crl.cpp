@@ -30,8 +30,7 @@ int reason_of(const Entry &e) {
     if (!(e.bit_mask & TBSCertList_revokedCertificates_Elem_crlEntryExtensions_present)) return 0;
     for (auto *x = e.crlEntryExtensions; x; x = x->next) {
         const ObjectID &id = x->value.extnID;
-        if (id.length != id_ce_cRLReasons.length || std::memcmp(id.value, id_ce_cRLReasons.value, id.length) != 0)
-            continue;
+        if (!oid_equal(id, id_ce_cRLReasons)) continue;
         ostrel::AsnTree<int> reason(CRLReason_PDU);
         if (reason.decode(&x->value.extnValue) != 0 || !reason) return -1;
         return *reason;

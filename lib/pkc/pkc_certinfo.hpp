@@ -11,9 +11,6 @@ namespace ostrel::pkc {
 // Hash name of a provider hash id ("SHA256"), nullptr when the table has none.
 const char *hash_name(int hashID);
 
-// The extension with this identifier, nullptr when absent.
-const Extension *find_extension(Extensions exts, const ObjectID &oid);
-
 // Dotted text of an identifier, "unknown" when it cannot be converted.
 std::string dotted(const ObjectID &oid);
 

@@ -96,8 +96,7 @@ constexpr IdRow kIds[] = {
 const IdRow *row_of(Kind kind, const ObjectID *oid) {
     if (!oid) return nullptr;
     for (const IdRow &r : kIds)
-        if (r.kind == kind && r.oid->length == oid->length && oid->value &&
-            std::memcmp(r.oid->value, oid->value, oid->length) == 0)
+        if (r.kind == kind && oid_equal(*r.oid, *oid))
             return &r;
     return nullptr;
 }
@@ -193,9 +192,7 @@ int basic_fields(const Certificate &cert, CertInfo *out) {
 int extension_fields(const Certificate &cert, CertInfo *out) {
     const TBSCertificate &tbs = cert.tbsCertificate;
     if (!(tbs.bit_mask & TBSCertificate_extensions_present)) return 0;
-    auto is = [](const Extension &e, const ObjectID &oid) {
-        return e.extnID.length == oid.length && std::memcmp(e.extnID.value, oid.value, oid.length) == 0;
-    };
+    auto is = [](const Extension &e, const ObjectID &oid) { return oid_equal(e.extnID, oid); };
     for (auto *n = tbs.extensions; n; n = n->next) {
         // Each formatter sees this extension alone: one lookup per extension, however many the
         // certificate carries.
@@ -241,7 +238,7 @@ int extension_fields(const Certificate &cert, CertInfo *out) {
 
 // A string-valued extension in the locale's code set, cut to the field.
 void put_string_ext(char *field, size_t width, Extensions exts, const ObjectID &oid) {
-    const Extension *e = find_extension(exts, oid);
+    const Extension *e = QRT_GetExtension(exts, &oid);
     if (!e || !e->extnValue.length) return;
     std::string text(4 * static_cast<size_t>(e->extnValue.length) + 16, '\0');
     int len = static_cast<int>(text.size());
@@ -260,7 +257,7 @@ void extended_fields(const Certificate &cert, CertInfoEx *out) {
         put_string_ext(FIELD(out, sRepresentativeName), exts, id_representativeName);
         put_string_ext(FIELD(out, sRepresentativeTitle), exts, id_representativeTitle);
         put_string_ext(FIELD(out, sNetscapeComment), exts, netscape_comment);
-        if (const Extension *e = find_extension(exts, id_ce_authorityKeyIdentifier)) {
+        if (const Extension *e = QRT_GetExtension(exts, &id_ce_authorityKeyIdentifier)) {
             AsnTree<AuthorityKeyIdentifier> aki(AuthorityKeyIdentifier_PDU);
             if (aki.decode(&e->extnValue) == 0 && aki &&
                 (aki->bit_mask & AuthorityKeyIdentifier_authorityCertSerialNumber_present)) {

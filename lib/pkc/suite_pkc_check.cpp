@@ -11,10 +11,6 @@
 namespace ostrel::pkc {
 namespace {
 
-bool same_oid(const ObjectID &a, const ObjectID &b) {
-    return a.length == b.length && (a.length == 0 || std::memcmp(a.value, b.value, a.length) == 0);
-}
-
 Extensions extensions_of(const Certificate *cert) {
     const TBSCertificate &tbs = cert->tbsCertificate;
     return (tbs.bit_mask & TBSCertificate_extensions_present) ? tbs.extensions : nullptr;
@@ -46,7 +42,7 @@ bool has_purpose(const Extension *ext, const ObjectID &purpose) {
     AsnTree<ExtKeyUsageSyntax> eku(ExtKeyUsageSyntax_PDU);
     if (eku.decode(&ext->extnValue) != 0 || !eku) return false;
     for (auto *p = *eku; p; p = p->next)
-        if (same_oid(p->value, purpose)) return true;
+        if (oid_equal(p->value, purpose)) return true;
     return false;
 }
 
@@ -54,6 +50,7 @@ bool has_purpose(const Extension *ext, const ObjectID &purpose) {
 }  // namespace ostrel::pkc
 
 using namespace ostrel::pkc;
+using ostrel::oid_equal;
 
 extern "C" {
 
@@ -100,7 +97,7 @@ QRT_API int QRT_CertCheck(int, int, const CertificateList *crl, const Certificat
 QRT_API const Extension *QRT_GetExtension(const Extensions exts, const ObjectID *oid) {
     if (!oid) return nullptr;
     for (auto *e = exts; e; e = e->next)
-        if (same_oid(e->value.extnID, *oid)) return &e->value;
+        if (oid_equal(e->value.extnID, *oid)) return &e->value;
     return nullptr;
 }
 

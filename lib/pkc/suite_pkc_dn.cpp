@@ -50,7 +50,7 @@ constexpr size_t kMaxRdns = 1024;
 
 const AttrName *name_of(const ObjectID &oid) {
     for (const AttrName &a : kNames)
-        if (a.oid->length == oid.length && oid.value && std::memcmp(a.oid->value, oid.value, oid.length) == 0)
+        if (oid_equal(*a.oid, oid))
             return &a;
     return nullptr;
 }

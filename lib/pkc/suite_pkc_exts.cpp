@@ -68,10 +68,6 @@ constexpr Purpose kPurposes[] = {
     {&id_kp_ipsecUser, "id-kp-ipsecUser"},           {&id_kp_timeStamping, "id-kp-timeStamping"},
 };
 
-bool same(const ObjectID &a, const ObjectID &b) {
-    return a.length == b.length && (a.length == 0 || std::memcmp(a.value, b.value, a.length) == 0);
-}
-
 template <size_t N>
 std::string words(const Word (&list)[N], unsigned int bits, const char *sep) {
     std::string s;
@@ -203,7 +199,7 @@ int vid_info(const AnotherName &on, char *vidHashAlg, char *vid) {
     if (data.decode(&on.value) != 0 || !data) return QRT_PKC_BAD_EXTENSION;
     const IdentifyData_userInfo_ *info = data->userInfo;
     for (auto *i = info; i; i = i->next)
-        if (same(i->value.type, id_VID)) {
+        if (oid_equal(i->value.type, id_VID)) {
             info = i;
             break;
         }
@@ -221,7 +217,7 @@ int vid_info(const AnotherName &on, char *vidHashAlg, char *vid) {
 }
 
 int alt_name(char *out, int capacity, Extensions exts, int issuer, char *vidHashAlg, char *vid) {
-    const Extension *ext = find_extension(exts, issuer ? id_ce_issuerAltName : id_ce_subjectAltName);
+    const Extension *ext = QRT_GetExtension(exts, issuer ? &id_ce_issuerAltName : &id_ce_subjectAltName);
     AsnTree<GeneralNames> names(issuer ? IssuerAltName_PDU : SubjectAltName_PDU);
     if (int rc = decode_ext(names, ext, QRT_PKC_BAD_EXTENSION)) return rc;
     Field f(capacity);
@@ -229,7 +225,7 @@ int alt_name(char *out, int capacity, Extensions exts, int issuer, char *vidHash
     f.write(out);
     if (issuer) return 0;
     for (auto *n = *names; n; n = n->next)
-        if (n->value.choice == GeneralName_otherName_chosen && same(n->value.u.otherName.type_id, id_kisa_identifyData))
+        if (n->value.choice == GeneralName_otherName_chosen && oid_equal(n->value.u.otherName.type_id, id_kisa_identifyData))
             return vid_info(n->value.u.otherName, vidHashAlg, vid);
     return 0;
 }
@@ -250,12 +246,6 @@ std::string relative_name(RelativeDistinguishedName rdn) {
 bool args_ok(const char *out, int capacity) { return out && capacity >= 2; }
 
 }  // namespace
-
-const Extension *find_extension(Extensions exts, const ObjectID &oid) {
-    for (auto *e = exts; e; e = e->next)
-        if (same(e->value.extnID, oid)) return &e->value;
-    return nullptr;
-}
 
 std::string dotted(const ObjectID &oid) {
     char *text = nullptr;
@@ -282,9 +272,9 @@ int general_name_text(std::string &out, const GeneralName &name) {
         case GeneralName_otherName_chosen: {
             const AnotherName &on = name.u.otherName;
             out = "ON=";
-            if (same(on.type_id, id_kisa_identifyData))
+            if (oid_equal(on.type_id, id_kisa_identifyData))
                 out += "VID";
-            else if (same(on.type_id, id_at_surname))
+            else if (oid_equal(on.type_id, id_at_surname))
                 out += "SN";
             else
                 out += dotted(on.type_id);
@@ -350,6 +340,7 @@ int time_text(std::string &out, const Time &t) {
 
 using namespace ostrel::pkc;
 using ostrel::AsnTree;
+using ostrel::oid_equal;
 
 extern "C" {
 
@@ -357,7 +348,7 @@ QRT_API int QRT_PKC_KeyUsage_ToString(char *out, int capacity, const Extensions 
     return OSTREL_GUARD_TRACE([&] {
         if (!args_ok(out, capacity)) return QRT_PKC_INVALID_INPUT;
         AsnTree<KeyUsage> ku(KeyUsage_PDU);
-        if (int rc = decode_ext(ku, find_extension(exts, id_ce_keyUsage), QRT_PKC_BAD_KEY_USAGE)) return rc;
+        if (int rc = decode_ext(ku, QRT_GetExtension(exts, &id_ce_keyUsage), QRT_PKC_BAD_KEY_USAGE)) return rc;
         std::string s = words(kKeyUsageWords, *ku, ",");
         if (!s.empty()) s.pop_back();
         put_field(out, static_cast<size_t>(capacity), s);
@@ -370,11 +361,11 @@ QRT_API int QRT_PKC_ExtKeyUsage_ToString(char *out, int capacity, const Extensio
     return OSTREL_GUARD_TRACE([&] {
         if (!args_ok(out, capacity)) return QRT_PKC_INVALID_INPUT;
         AsnTree<ExtKeyUsageSyntax> eku(ExtKeyUsageSyntax_PDU);
-        if (int rc = decode_ext(eku, find_extension(exts, id_ce_extKeyUsage), QRT_PKC_BAD_EXTENSION)) return rc;
+        if (int rc = decode_ext(eku, QRT_GetExtension(exts, &id_ce_extKeyUsage), QRT_PKC_BAD_EXTENSION)) return rc;
         std::string s;
         for (auto *p = *eku; p; p = p->next)
             for (const Purpose &k : kPurposes)
-                if (same(p->value, *k.oid)) (s += k.text) += ',';
+                if (oid_equal(p->value, *k.oid)) (s += k.text) += ',';
         if (!s.empty()) s.pop_back();
         put_field(out, static_cast<size_t>(capacity), s);
         return 0;
@@ -385,7 +376,7 @@ QRT_API int QRT_PKC_BasicConsts_ToString(char *out, int capacity, const Extensio
     return OSTREL_GUARD_TRACE([&] {
         if (!args_ok(out, capacity)) return QRT_PKC_INVALID_INPUT;
         AsnTree<BasicConstraints> bc(BasicConstraints_PDU);
-        if (int rc = decode_ext(bc, find_extension(exts, id_ce_basicConstraints), QRT_PKC_BAD_EXTENSION)) return rc;
+        if (int rc = decode_ext(bc, QRT_GetExtension(exts, &id_ce_basicConstraints), QRT_PKC_BAD_EXTENSION)) return rc;
         bool ca = (bc->bit_mask & BasicConstraints_cA_present) && bc->cA;
         std::string s = ca ? "Subject Type=CA" : "Subject Type=End Entity";
         if (bc->bit_mask & BasicConstraints_pathLenConstraint_present)
@@ -410,13 +401,13 @@ QRT_API int QRT_PKC_AuthInfoAccess_ToString(char *out, int capacity, const Exten
     return OSTREL_GUARD_TRACE([&] {
         if (!args_ok(out, capacity)) return QRT_PKC_INVALID_INPUT;
         AsnTree<AuthorityInfoAccessSyntax> aia(AuthorityInfoAccessSyntax_PDU);
-        if (int rc = decode_ext(aia, find_extension(exts, id_pe_authorityInfoAccess), QRT_PKC_BAD_EXTENSION)) return rc;
+        if (int rc = decode_ext(aia, QRT_GetExtension(exts, &id_pe_authorityInfoAccess), QRT_PKC_BAD_EXTENSION)) return rc;
         Field f(capacity);
         for (auto *a = *aia; a && !f.full(); a = a->next) {
             const ObjectID &m = a->value.accessMethod;
-            std::string line = same(m, id_ad_ocsp)        ? "OCSP:"
-                               : same(m, id_ad_caIssuers) ? "CA:"
-                               : same(m, id_qt_cps)       ? "CPS:"
+            std::string line = oid_equal(m, id_ad_ocsp)        ? "OCSP:"
+                               : oid_equal(m, id_ad_caIssuers) ? "CA:"
+                               : oid_equal(m, id_qt_cps)       ? "CPS:"
                                                           : dotted(m) + ":";
             std::string name;
             if (int rc = general_name_text(name, a->value.accessLocation)) return rc;
@@ -433,7 +424,7 @@ QRT_API int QRT_PKC_CrlDistPoints_ToString(char *out, int capacity, const Extens
     return OSTREL_GUARD_TRACE([&] {
         if (!args_ok(out, capacity)) return QRT_PKC_INVALID_INPUT;
         AsnTree<CRLDistPointsSyntax> dps(CRLDistPointsSyntax_PDU);
-        if (int rc = decode_ext(dps, find_extension(exts, id_ce_cRLDistributionPoints), QRT_PKC_BAD_EXTENSION))
+        if (int rc = decode_ext(dps, QRT_GetExtension(exts, &id_ce_cRLDistributionPoints), QRT_PKC_BAD_EXTENSION))
             return rc;
         Field f(capacity);
         for (auto *p = *dps; p && !f.full(); p = p->next) {
@@ -460,7 +451,7 @@ QRT_API int QRT_PKC_NSCertType_ToString(char *out, int capacity, const Extension
     return OSTREL_GUARD_TRACE([&] {
         if (!args_ok(out, capacity)) return QRT_PKC_INVALID_INPUT;
         AsnTree<NetscapeCertType> t(NetscapeCertType_PDU);
-        if (int rc = decode_ext(t, find_extension(exts, netscape_cert_type), QRT_PKC_BAD_EXTENSION)) return rc;
+        if (int rc = decode_ext(t, QRT_GetExtension(exts, &netscape_cert_type), QRT_PKC_BAD_EXTENSION)) return rc;
         std::string s = words(kNetscapeWords, *t, ",");
         if (!s.empty()) s.pop_back();
         put_field(out, static_cast<size_t>(capacity), s);
@@ -476,7 +467,7 @@ QRT_API int QRT_PKC_CertPolicies_ToString(char *out, int capacity, const Extensi
     return OSTREL_GUARD_TRACE([&] {
         if (!args_ok(out, capacity)) return QRT_PKC_INVALID_INPUT;
         AsnTree<CertificatePolicies> cp(CertificatePolicies_PDU);
-        if (int rc = decode_ext(cp, find_extension(exts, id_ce_certificatePolicies), QRT_PKC_BAD_CERT_POLICIES))
+        if (int rc = decode_ext(cp, QRT_GetExtension(exts, &id_ce_certificatePolicies), QRT_PKC_BAD_CERT_POLICIES))
             return rc;
         Field f(capacity);
         int n = 0;
@@ -486,12 +477,12 @@ QRT_API int QRT_PKC_CertPolicies_ToString(char *out, int capacity, const Extensi
             if (!(p->value.bit_mask & PolicyInformation_policyQualifiers_present)) continue;
             for (auto *q = p->value.policyQualifiers; q; q = q->next) {
                 const PolicyQualifierInfo &qi = q->value;
-                if (same(qi.policyQualifierId, id_qt_cps) && !have_cps) {
+                if (oid_equal(qi.policyQualifierId, id_qt_cps) && !have_cps) {
                     AsnTree<CPSuri> uri(CPSuri_PDU);
                     if (uri.decode(&qi.qualifier) != 0 || !uri) return QRT_PKC_BAD_CERT_POLICIES;
                     if (cpsURI) put_field(cpsURI, sizeof(CertInfo{}.sCPSURI), text_of(*uri));
                     have_cps = true;
-                } else if (same(qi.policyQualifierId, id_qt_unotice) && !have_notice) {
+                } else if (oid_equal(qi.policyQualifierId, id_qt_unotice) && !have_notice) {
                     AsnTree<UserNotice> un(UserNotice_PDU);
                     if (un.decode(&qi.qualifier) != 0 || !un) return QRT_PKC_BAD_CERT_POLICIES;
                     std::string text;
@@ -513,7 +504,7 @@ QRT_API int QRT_PKC_AuthKeyId_ToString(char *out, int capacity, const Extensions
     return OSTREL_GUARD_TRACE([&] {
         if (!args_ok(out, capacity)) return QRT_PKC_INVALID_INPUT;
         AsnTree<AuthorityKeyIdentifier> aki(AuthorityKeyIdentifier_PDU);
-        if (int rc = decode_ext(aki, find_extension(exts, id_ce_authorityKeyIdentifier), QRT_PKC_BAD_AUTH_KEY_ID))
+        if (int rc = decode_ext(aki, QRT_GetExtension(exts, &id_ce_authorityKeyIdentifier), QRT_PKC_BAD_AUTH_KEY_ID))
             return rc;
         std::string s;
         if (aki->bit_mask & AuthorityKeyIdentifier_keyIdentifier_present)
@@ -527,7 +518,7 @@ QRT_API int QRT_PKC_SubKeyId_ToString(char *out, int capacity, const Extensions 
     return OSTREL_GUARD_TRACE([&] {
         if (!args_ok(out, capacity)) return QRT_PKC_INVALID_INPUT;
         AsnTree<SubjectKeyIdentifier> ski(SubjectKeyIdentifier_PDU);
-        if (int rc = decode_ext(ski, find_extension(exts, id_ce_subjectKeyIdentifier), QRT_PKC_BAD_SUBJECT_KEY_ID))
+        if (int rc = decode_ext(ski, QRT_GetExtension(exts, &id_ce_subjectKeyIdentifier), QRT_PKC_BAD_SUBJECT_KEY_ID))
             return rc;
         std::string s;
         append_hex(s, ski->value, ski->length);

@@ -56,7 +56,7 @@ int prf_by_oid(const ObjectID &oid);
 // An iteration count read from input: 1..the process-wide limit.
 bool count_acceptable(long long count);
 
-bool oid_equal(const ObjectID &a, const ObjectID &b);
+using ostrel::oid_equal;
 
 // b := a copy of n bytes from src (throws std::bad_alloc); n == 0 leaves b empty.
 void bin_assign(BIN *b, const void *src, size_t n);

@@ -56,10 +56,6 @@ const Scheme kSchemes[] = {
 
 }  // namespace
 
-bool oid_equal(const ObjectID &a, const ObjectID &b) {
-    return a.length == b.length && (a.length == 0 || std::memcmp(a.value, b.value, a.length) == 0);
-}
-
 const Scheme *scheme_by_id(int pbesID) {
     for (const Scheme &s : kSchemes)
         if (s.pbesID == pbesID) return &s;

@@ -26,10 +26,6 @@ const ObjectID *oid_of_alg(int algID) {
     return nullptr;
 }
 
-bool oid_equal(const ObjectID &a, const ObjectID &b) {
-    return a.length == b.length && (a.length == 0 || std::memcmp(a.value, b.value, a.length) == 0);
-}
-
 int alg_of_oid(const ObjectID &oid) {
     for (const KeyAlg &k : kKeyAlgs)
         if (oid_equal(*k.oid, oid)) return k.algID;

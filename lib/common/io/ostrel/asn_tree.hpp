@@ -2,9 +2,16 @@
 // handed on to the caller. For libraries that link the ASN.1 layer.
 #pragma once
 
+#include <cstring>
+
 #include "suite_asn.h"
 
 namespace ostrel {
+
+// Two object identifiers with the same length and contents octets.
+inline bool oid_equal(const ObjectID &a, const ObjectID &b) {
+    return a.length == b.length && (a.length == 0 || (a.value && b.value && std::memcmp(a.value, b.value, a.length) == 0));
+}
 
 template <class T>
 class AsnTree {

@@ -57,8 +57,6 @@ inline int check_signed(const AlgorithmIdentifier &alg, const Any &kept, const v
                         const SigCodes &codes) {
     BIN params;
     ZQ_CSP_AlgID id = csp_alg_id(alg, params);
-    ZQ_CSP_SigAlg known{};
-    if (QRT_CSP_SigAlg_FromAlgID(&known, &id) != 0) return codes.unknown_algorithm;
     KeptEncoding signed_part, spki;
     if (signed_part.take(kept, value, pdu) != 0 ||
         spki.take(issuer.subjectPublicKeyInfo_encoded, &issuer.subjectPublicKeyInfo, SubjectPublicKeyInfo_PDU) != 0)
@@ -67,7 +65,7 @@ inline int check_signed(const AlgorithmIdentifier &alg, const Any &kept, const v
     int rc = QRT_CSP_VerifySignedData(&id, signed_part.get(), &sig, spki.get(),
                                       inherited && inherited->length ? inherited : nullptr);
     if (rc == QRT_CSP_INVALID_SIGNATURE) return codes.invalid_signature;
-    if (rc == QRT_CSP_UNKNOWN_ID) return codes.unknown_algorithm;
+    if (rc == QRT_CSP_UNKNOWN_ID) return codes.unknown_algorithm;  // the table does not know the identifier
     return rc;
 }
 

@@ -495,6 +495,14 @@ QRT_API int QRT_CSP_SigAlg_Decode(ZQ_CSP_SigAlg *alg, const BIN *algorithmIdenti
  * the table names alg. */
 QRT_API int QRT_CSP_SigAlg_Encode(BIN *algorithmIdentifier, const ZQ_CSP_SigAlg *alg);
 
+/* The algorithm of a PKCS#7 or CMS signer, which names it by a signature identifier or by its
+ * key's identifier (rsaEncryption, id-dsa, id-ecPublicKey for ECDSA, kcdsa, kcdsa1) beside a
+ * separate digest algorithm whose hash is hashID. A signature identifier with another hash is
+ * 6010 (RSASSA-PSS: the hash of its parameters). ForKey: the table's first row for a key
+ * algorithm and hash (PSS excluded); 6010 when there is none. */
+QRT_API int QRT_CSP_SigAlg_ForSigner(ZQ_CSP_SigAlg *alg, const ZQ_CSP_AlgID *algID, int hashID);
+QRT_API int QRT_CSP_SigAlg_ForKey(ZQ_CSP_SigAlg *alg, int pkeyID, int hashID);
+
 /* Checks signature (the octets of the signature BIT STRING) over signedBytes exactly as they
  * arrived, under the key of subjectPublicKeyInfo (its DER), hashing first or handing over the
  * message as the algorithm needs. inheritedParam: the issuer's domain parameters (DER), used when
@@ -505,6 +513,9 @@ QRT_API int QRT_CSP_SigAlg_Encode(BIN *algorithmIdentifier, const ZQ_CSP_SigAlg 
  * accepts only its hash, its MGF1 hash and salts at least as long as its own. */
 QRT_API int QRT_CSP_VerifySignedData(const ZQ_CSP_AlgID *algID, const BIN *signedBytes, const BIN *signature,
                                      const BIN *subjectPublicKeyInfo, const BIN *inheritedParam);
+/* The same check with the algorithm already resolved (an entry of the table). */
+QRT_API int QRT_CSP_VerifySignedDataAlg(const ZQ_CSP_SigAlg *alg, const BIN *signedBytes, const BIN *signature,
+                                        const BIN *subjectPublicKeyInfo, const BIN *inheritedParam);
 /* Signs signedBytes with alg. privateKey in the digest-level forms (PKCS#1 RSAPrivateKey, a DER
  * INTEGER for the others); pkeyParam the domain parameters (DSA, ECDSA, KCDSA, EC-KCDSA);
  * publicKey the signer's public key (KCDSA and EC-KCDSA). signature: new memory (QRT_BIN_Reset),

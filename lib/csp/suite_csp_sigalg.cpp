@@ -359,6 +359,35 @@ const SigAlgRow *row_for(const ZQ_CSP_SigAlg &alg) {
     return nullptr;
 }
 
+// The check behind both entry points, once the algorithm is known.
+int verify_signed(const char *fn_, const ZQ_CSP_SigAlg &alg, const BIN *signedBytes, const BIN *signature,
+                  const BIN *subjectPublicKeyInfo, const BIN *inheritedParam) {
+    Spki k;
+    if (int rc = read_spki(subjectPublicKeyInfo, k)) return OSTREL_FAIL_AS(fn_, rc);
+    if (!key_fits(alg, k) || !pss_key_allows(alg, k)) return OSTREL_FAIL_AS(fn_, QRT_CSP_INVALID_SIGNATURE);
+    // domain parameters: the key's own, else the issuer's (absent or NULL inherits)
+    BIN param{0, nullptr};
+    if (k.alg->params == kKeyParamsDomain) {
+        if (!absent_or_null(k.params))
+            param = view(k.params.params);
+        else if (inheritedParam && inheritedParam->length)
+            param = *inheritedParam;
+        else
+            return OSTREL_FAIL_AS(fn_, QRT_CSP_BAD_PARAM);
+    }
+    if (signature->length == 0) return OSTREL_FAIL_AS(fn_, QRT_CSP_INVALID_SIGNATURE);
+    BIN pub = view(k.key);
+    ZQ_CSP_SignParam p;
+    if (int rc = sign_param(alg, &param, nullptr, p)) return OSTREL_FAIL_AS(fn_, rc);
+    Covered c;
+    if (int rc = covered(alg, signedBytes, c)) return OSTREL_FAIL_AS(fn_, rc);
+    return traced(fn_, verify_by_id(signature, &c.data, &pub, alg.signID, &p));
+}
+
+bool verify_args_ok(const BIN *signedBytes, const BIN *signature, const BIN *spki, const BIN *inheritedParam) {
+    return bin_ok(signedBytes) && bin_ok(signature) && bin_ok(spki) && (!inheritedParam || bin_ok(inheritedParam));
+}
+
 }  // namespace
 
 extern "C" {
@@ -400,35 +429,49 @@ QRT_API int QRT_CSP_SigAlg_Encode(BIN *algorithmIdentifier, const ZQ_CSP_SigAlg 
     });
 }
 
+QRT_API int QRT_CSP_SigAlg_ForKey(ZQ_CSP_SigAlg *alg, int pkeyID, int hashID) {
+    if (!alg) return QRT_CSP_INVALID_INPUT;
+    *alg = ZQ_CSP_SigAlg{};
+    for (const SigAlgRow &row : kSigAlgs)
+        if (row.pkey == pkeyID && row.hash == hashID && row.params != kParamsPss) {
+            *alg = ZQ_CSP_SigAlg{row.sign, row.hash, row.pkey, 0, 0};
+            return 0;
+        }
+    return OSTREL_FAIL(QRT_CSP_UNKNOWN_ID);
+}
+
+QRT_API int QRT_CSP_SigAlg_ForSigner(ZQ_CSP_SigAlg *alg, const ZQ_CSP_AlgID *algID, int hashID) {
+    if (!alg || !algID || !algID->oid || !algID->oidLength) return QRT_CSP_INVALID_INPUT;
+    *alg = ZQ_CSP_SigAlg{};
+    const KeyAlgRow *key = find_oid(kKeyAlgs, Reader(algID->oid, algID->oidLength));
+    if (key && key->pkey != kPkeyRsaPss) return QRT_CSP_SigAlg_ForKey(alg, key->pkey, hashID);
+    ZQ_CSP_SigAlg out{};
+    if (int rc = sig_alg_of(algID, out)) return traced(__func__, rc);
+    if (out.hashID != hashID) return OSTREL_FAIL(QRT_CSP_UNKNOWN_ID);
+    *alg = out;
+    return 0;
+}
+
 QRT_API int QRT_CSP_VerifySignedData(const ZQ_CSP_AlgID *algID, const BIN *signedBytes, const BIN *signature,
                                      const BIN *subjectPublicKeyInfo, const BIN *inheritedParam) {
-    if (!algID || !bin_ok(signedBytes) || !bin_ok(signature) || !bin_ok(subjectPublicKeyInfo) ||
-        (inheritedParam && !bin_ok(inheritedParam)))
+    if (!algID || !verify_args_ok(signedBytes, signature, subjectPublicKeyInfo, inheritedParam))
         return QRT_CSP_INVALID_INPUT;
     const char *const fn_ = __func__;
     return OSTREL_GUARD([&] {
         ZQ_CSP_SigAlg alg{};
         if (int rc = sig_alg_of(algID, alg)) return traced(fn_, rc);
-        Spki k;
-        if (int rc = read_spki(subjectPublicKeyInfo, k)) return OSTREL_FAIL_AS(fn_, rc);
-        if (!key_fits(alg, k) || !pss_key_allows(alg, k)) return OSTREL_FAIL_AS(fn_, QRT_CSP_INVALID_SIGNATURE);
-        // domain parameters: the key's own, else the issuer's (absent or NULL inherits)
-        BIN param{0, nullptr};
-        if (k.alg->params == kKeyParamsDomain) {
-            if (!absent_or_null(k.params))
-                param = view(k.params.params);
-            else if (inheritedParam && inheritedParam->length)
-                param = *inheritedParam;
-            else
-                return OSTREL_FAIL_AS(fn_, QRT_CSP_BAD_PARAM);
-        }
-        if (signature->length == 0) return OSTREL_FAIL_AS(fn_, QRT_CSP_INVALID_SIGNATURE);
-        BIN pub = view(k.key);
-        ZQ_CSP_SignParam p;
-        if (int rc = sign_param(alg, &param, nullptr, p)) return OSTREL_FAIL_AS(fn_, rc);
-        Covered c;
-        if (int rc = covered(alg, signedBytes, c)) return OSTREL_FAIL_AS(fn_, rc);
-        return traced(fn_, verify_by_id(signature, &c.data, &pub, alg.signID, &p));
+        return verify_signed(fn_, alg, signedBytes, signature, subjectPublicKeyInfo, inheritedParam);
+    });
+}
+
+QRT_API int QRT_CSP_VerifySignedDataAlg(const ZQ_CSP_SigAlg *alg, const BIN *signedBytes, const BIN *signature,
+                                        const BIN *subjectPublicKeyInfo, const BIN *inheritedParam) {
+    if (!alg || !verify_args_ok(signedBytes, signature, subjectPublicKeyInfo, inheritedParam))
+        return QRT_CSP_INVALID_INPUT;
+    const char *const fn_ = __func__;
+    return OSTREL_GUARD([&] {
+        if (!row_for(*alg)) return OSTREL_FAIL_AS(fn_, QRT_CSP_UNKNOWN_ID);
+        return verify_signed(fn_, *alg, signedBytes, signature, subjectPublicKeyInfo, inheritedParam);
     });
 }
 

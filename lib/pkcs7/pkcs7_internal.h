@@ -80,5 +80,27 @@ bool cert_isn(const BIN &cert, BinOwner &out);
 // Whether an IssuerAndSerialNumber (DER) names the certificate.
 bool isn_matches(const BIN &isn, const BIN &cert);
 
+// ---- sets and signer infos on the wire ----
+
+// Copies the members of a wire list (SEQUENCE OF / SET OF ANY: nodes {next, value}) into a set,
+// in order; more than `max` members is `over` and nothing is added.
+template <class Node>
+int take_set(ZQ_PKCS7_BIN_SET **set, const Node *list, int max, int over) {
+    int n = 0;
+    for (const Node *p = list; p; p = p->next)
+        if (++n > max) return over;
+    for (const Node *p = list; p; p = p->next)
+        if (int rc = QRT_PKCS7_BIN_SET_Add(set, &p->value)) return rc;
+    return 0;
+}
+
+// Reads one SignerInfo (RFC 2315 or CMS, either signer identifier) into si, which is reset
+// first (suite_pkcs7_signerinfo.cpp). 37344 when it does not read.
+int signer_info_read(ZQ_PKCS7_SIGNER_INFO *si, const BIN &der);
+// The DER SignerInfo of a signed si: version 1 with its IssuerAndSerialNumber, the digest
+// algorithm, the attributes, the digestEncryptionAlgorithm its alg id writes (or the one it was
+// read with), the signature (37363 when missing).
+int signer_info_write(BIN *out, const ZQ_PKCS7_SIGNER_INFO &si);
+
 }  // namespace ostrel::pkcs7
 #define OSTREL_BOUNDARY ::ostrel::pkcs7::kBoundary

@@ -294,3 +294,43 @@ TEST_F(CspSigAlg, RefusedInput) {
     EXPECT_EQ(QRT_CSP_SigAlg_Encode(&der, &none), QRT_CSP_UNKNOWN_ID);
     EXPECT_EQ(der.b.value, nullptr);
 }
+
+// PKCS#7 and CMS signers name their algorithm by the key's identifier beside a digest, or by a
+// signature identifier that must agree with that digest; either resolves to the table's row and
+// verifies through the resolved form.
+TEST_F(CspSigAlg, SignerAlgorithms) {
+    Bytes data = pattern(500, 3);
+    struct Row {
+        Bytes oid;
+        int hash, sign, pkey;
+    };
+    const Row rows[] = {
+        {kRsaEncryption, 6, 4, 1}, {kRsaEncryption, 3, 3, 1}, {kIdDsa, 3, 15, 3},
+        {kIdEcPublicKey, 7, 16, 5}, {kKcdsa1, 6, 27, 11}, {hex("2a864886f70d01010b"), 6, 4, 1},
+        {hex("2a8648ce3d040302"), 6, 16, 5},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.sign * 100 + r.hash);
+        ZQ_CSP_AlgID id{r.oid.data(), static_cast<unsigned>(r.oid.size()), nullptr};
+        ZQ_CSP_SigAlg alg{};
+        ASSERT_EQ(QRT_CSP_SigAlg_ForSigner(&alg, &id, r.hash), 0);
+        EXPECT_EQ(alg.signID, r.sign);
+        EXPECT_EQ(alg.pkeyID, r.pkey);
+        const Signer &s = signer(r.pkey);
+        Bytes sig = sign_data(alg, data, s);
+        BIN d = view(data), g = view(sig), k = view(s.spki);
+        EXPECT_EQ(QRT_CSP_VerifySignedDataAlg(&alg, &d, &g, &k, nullptr), 0) << ostrel::test::trace_text();
+        sig[sig.size() / 2] ^= 0x10;
+        g = view(sig);
+        EXPECT_EQ(QRT_CSP_VerifySignedDataAlg(&alg, &d, &g, &k, nullptr), QRT_CSP_INVALID_SIGNATURE);
+    }
+    // a signature identifier whose hash is not the digest's, a hash no row has, an unknown row
+    Bytes sha256rsa = hex("2a864886f70d01010b");
+    ZQ_CSP_AlgID id{sha256rsa.data(), static_cast<unsigned>(sha256rsa.size()), nullptr};
+    ZQ_CSP_SigAlg alg{};
+    EXPECT_EQ(QRT_CSP_SigAlg_ForSigner(&alg, &id, 3), QRT_CSP_UNKNOWN_ID);
+    EXPECT_EQ(QRT_CSP_SigAlg_ForKey(&alg, QRT_CSP_PKEY_DSA, 8), QRT_CSP_UNKNOWN_ID);
+    ZQ_CSP_SigAlg bogus{99, 6, 1, 0, 0};
+    BIN d = view(data), k = view(signer(1).spki);
+    EXPECT_EQ(QRT_CSP_VerifySignedDataAlg(&bogus, &d, &d, &k, nullptr), QRT_CSP_UNKNOWN_ID);
+}

@@ -212,14 +212,14 @@ QRT_API int QRT_PKCS7_AlgID_TO_SignID(int *hashID, int *signID, int algID, int d
 QRT_API int QRT_PKCS7_AlgID_To_ObjID(BIN *algorithmIdentifier, int algID, int digestID) {
     if (!algorithmIdentifier) return QRT_PKCS7_INVALID_INPUT;
     *algorithmIdentifier = BIN{0, nullptr};
-    return OSTREL_GUARD([&] {
+    return OSTREL_GUARD_TRACE([&] {
         ZQ_CSP_SigAlg alg{};
-        if (int rc = signer_alg(alg, algID, digestID)) return OSTREL_FAIL(rc);
+        if (int rc = signer_alg(alg, algID, digestID)) return rc;
         if (algID == QRT_PKCS7_ALG_RSA) {
             set_bin(algorithmIdentifier, kRsaEncryptionNull, sizeof kRsaEncryptionNull);
             return 0;
         }
-        if (QRT_CSP_SigAlg_Encode(algorithmIdentifier, &alg) != 0) return OSTREL_FAIL(QRT_PKCS7_UNKNOWN_DIGESTID);
+        if (QRT_CSP_SigAlg_Encode(algorithmIdentifier, &alg) != 0) return QRT_PKCS7_UNKNOWN_DIGESTID;
         return 0;
     });
 }

@@ -178,7 +178,9 @@ typedef struct _ZQ_PKCS7_SIGNED {
 } ZQ_PKCS7_SIGNED;
 
 /* One recipient. issuerAndSerial (DER) or subjectKeyId (octets) identifies it; algID: the key
- * transport (QRT_PKCS7_KEYTRANS_...); cert: the recipient certificate when enveloping. */
+ * transport (QRT_PKCS7_KEYTRANS_...; OAEP read with another hash than SHA-1 carries that hash,
+ * for the message and MGF1 alike, in the thousands: 6005 is OAEP with SHA-256; 0 for OAEP
+ * parameters the provider cannot take); cert: the recipient certificate when enveloping. */
 typedef struct _ZQ_PKCS7_RECIP_INFO {
     BIN *issuerAndSerial;
     BIN *subjectKeyId;
@@ -401,8 +403,9 @@ QRT_API int QRT_PKCS7_DecodeSigned(int *digestIdOut, BIN *contentOut, BIN *signe
 QRT_API int QRT_PKCS7_RecipInfo_Set(ZQ_PKCS7_RECIP_INFO *ri, const BIN *cert, int keyTrans);
 /* Encrypts contentKey to the recipient's key. */
 QRT_API int QRT_PKCS7_RecipInfo_Envelope(ZQ_PKCS7_RECIP_INFO *ri, const BIN *contentKey);
-/* Recovers the content key with privKey in the mode the recipient names (v1.5 or OAEP). A v1.5
- * unwrap that fails goes on with a random key (RFC 3218): the content then fails to decrypt. */
+/* Recovers the content key with privKey in the mode the recipient names (v1.5 or OAEP). An
+ * unwrap that fails goes on with a random 16-byte key (RFC 3218): the content then fails to
+ * decrypt, as under a wrong key. */
 QRT_API int QRT_PKCS7_RecipInfo_Develope(BIN *contentKey, const ZQ_PKCS7_RECIP_INFO *ri, const BIN *privKey);
 QRT_API int QRT_PKCS7_RecipInfo_DevelopeWithRSAOAEP(BIN *contentKey, const ZQ_PKCS7_RECIP_INFO *ri,
                                                     const BIN *privKey);

@@ -69,10 +69,10 @@ extern "C" {
 QRT_API int QRT_PKCS7_Content_Decode(ZQ_PKCS7_CONTENT *out, const BIN *contentInfo) {
     if (!out || !has_bytes(contentInfo)) return QRT_PKCS7_INVALID_INPUT;
     QRT_PKCS7_Content_Reset(out);
-    return OSTREL_GUARD([&] {
+    return OSTREL_GUARD_TRACE([&] {
         AsnTree<ContentInfoWire> ci(ContentInfoWire_PDU);
-        if (ci.decode(contentInfo) != 0) return OSTREL_FAIL(QRT_PKCS7_BAD_CONTENT_INFO);
-        if (int rc = content_from_tree(out, *ci, false)) return OSTREL_FAIL(rc);
+        if (ci.decode(contentInfo) != 0) return QRT_PKCS7_BAD_CONTENT_INFO;
+        if (int rc = content_from_tree(out, *ci, false)) return rc;
         return 0;
     });
 }
@@ -80,16 +80,16 @@ QRT_API int QRT_PKCS7_Content_Decode(ZQ_PKCS7_CONTENT *out, const BIN *contentIn
 QRT_API int QRT_PKCS7_Content_Encode(BIN *out, const ZQ_PKCS7_CONTENT *content) {
     if (!out || !content) return QRT_PKCS7_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    return OSTREL_GUARD([&] {
+    return OSTREL_GUARD_TRACE([&] {
         const ObjectID *oid = type_oid(content->typeID);
-        if (!oid) return OSTREL_FAIL(QRT_PKCS7_UNKNOWN_TYPEID);
+        if (!oid) return QRT_PKCS7_UNKNOWN_TYPEID;
         ContentInfoWire ci{};
         ci.contentType = *oid;
         if (has_bytes(content->value)) {
             ci.bit_mask = ContentInfoWire_content_present;
             ci.content = *content->value;
         }
-        if (QRT_ASN_EncodePDU(out, &ci, ContentInfoWire_PDU) != 0) return OSTREL_FAIL(QRT_PKCS7_ASN_ENCODING_FAILED);
+        if (QRT_ASN_EncodePDU(out, &ci, ContentInfoWire_PDU) != 0) return QRT_PKCS7_ASN_ENCODING_FAILED;
         return 0;
     });
 }
@@ -103,11 +103,11 @@ QRT_API void QRT_PKCS7_Content_Reset(ZQ_PKCS7_CONTENT *content) {
 QRT_API int QRT_PKCS7_Content_GetDigestMessage(BIN *out, const ZQ_PKCS7_CONTENT *content) {
     if (!out || !content) return QRT_PKCS7_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    return OSTREL_GUARD([&] {
-        if (!has_bytes(content->value)) return OSTREL_FAIL(QRT_PKCS7_NO_CONTENT);
+    return OSTREL_GUARD_TRACE([&] {
+        if (!has_bytes(content->value)) return QRT_PKCS7_NO_CONTENT;
         BinOwner norm;
         Reader octets;
-        if (int rc = digest_message(octets, *content->value, norm)) return OSTREL_FAIL(rc);
+        if (int rc = digest_message(octets, *content->value, norm)) return rc;
         set_bin(out, octets.data(), octets.remaining());
         return 0;
     });
@@ -116,23 +116,23 @@ QRT_API int QRT_PKCS7_Content_GetDigestMessage(BIN *out, const ZQ_PKCS7_CONTENT 
 QRT_API int QRT_PKCS7_Content_ComputeDigest(BIN *out, const ZQ_PKCS7_CONTENT *content, int digestID) {
     if (!out || !content) return QRT_PKCS7_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    return OSTREL_GUARD([&] {
-        if (!has_bytes(content->value)) return OSTREL_FAIL(QRT_PKCS7_NO_CONTENT);
+    return OSTREL_GUARD_TRACE([&] {
+        if (!has_bytes(content->value)) return QRT_PKCS7_NO_CONTENT;
         BinOwner norm;
         Reader octets;
-        if (int rc = digest_message(octets, *content->value, norm)) return OSTREL_FAIL(rc);
-        if (int rc = digest_of(out, octets, digestID)) return OSTREL_FAIL(rc);
+        if (int rc = digest_message(octets, *content->value, norm)) return rc;
+        if (int rc = digest_of(out, octets, digestID)) return rc;
         return 0;
     });
 }
 
 QRT_API int QRT_PKCS7_Content_VerifyDigest(const ZQ_PKCS7_CONTENT *content, int digestID, const BIN *digest) {
     if (!content || !digest) return QRT_PKCS7_INVALID_INPUT;
-    return OSTREL_GUARD([&] {
+    return OSTREL_GUARD_TRACE([&] {
         BinOwner md;
         if (int rc = QRT_PKCS7_Content_ComputeDigest(md.get(), content, digestID)) return rc;
         if (md->length != digest->length || !ct_equal(md->value, digest->value, md->length))
-            return OSTREL_FAIL(QRT_PKCS7_INVALID_DIGEST);
+            return QRT_PKCS7_INVALID_DIGEST;
         return 0;
     });
 }

@@ -23,8 +23,8 @@ extern "C" {
 QRT_API int QRT_PKCS7_Data_Encode(BIN *out, const BIN *data) {
     if (!out || !data || (data->length && !data->value)) return QRT_PKCS7_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    return OSTREL_GUARD([&] {
-        if (int rc = wrap_octets(out, QRT_PKCS7_DATA, data)) return OSTREL_FAIL(rc);
+    return OSTREL_GUARD_TRACE([&] {
+        if (int rc = wrap_octets(out, QRT_PKCS7_DATA, data)) return rc;
         return 0;
     });
 }
@@ -32,11 +32,11 @@ QRT_API int QRT_PKCS7_Data_Encode(BIN *out, const BIN *data) {
 QRT_API int QRT_PKCS7_Data_Decode(BIN *out, const ZQ_PKCS7_CONTENT *content) {
     if (!out || !content) return QRT_PKCS7_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    return OSTREL_GUARD([&] {
-        if (content->typeID != QRT_PKCS7_DATA) return OSTREL_FAIL(QRT_PKCS7_MISMATCH_TYPEID);
-        if (!has_bytes(content->value)) return OSTREL_FAIL(QRT_PKCS7_NO_CONTENT);
+    return OSTREL_GUARD_TRACE([&] {
+        if (content->typeID != QRT_PKCS7_DATA) return QRT_PKCS7_MISMATCH_TYPEID;
+        if (!has_bytes(content->value)) return QRT_PKCS7_NO_CONTENT;
         AsnTree<OctetString> os(OctetString_PDU);
-        if (os.decode(content->value) != 0) return OSTREL_FAIL(QRT_PKCS7_BAD_CONTENT_INFO);
+        if (os.decode(content->value) != 0) return QRT_PKCS7_BAD_CONTENT_INFO;
         // the decoded buffer is handed over as it is
         *out = *os;
         *os = BIN{0, nullptr};
@@ -49,7 +49,7 @@ QRT_API int QRT_PKCS7_EncodeData(BIN *out, const BIN *data) { return QRT_PKCS7_D
 QRT_API int QRT_PKCS7_DecodeData(BIN *out, const BIN *in) {
     if (!out || !has_bytes(in)) return QRT_PKCS7_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    return OSTREL_GUARD([&] {
+    return OSTREL_GUARD_TRACE([&] {
         ZQ_PKCS7_CONTENT c{};
         int rc = QRT_PKCS7_Content_Decode(&c, in);
         if (rc == 0) rc = QRT_PKCS7_Data_Decode(out, &c);
@@ -61,10 +61,10 @@ QRT_API int QRT_PKCS7_DecodeData(BIN *out, const BIN *in) {
 QRT_API int QRT_PKCS7_DVCS_EncodeData(BIN *out, const BIN *data, int kind) {
     if (!out || !data || (data->length && !data->value)) return QRT_PKCS7_INVALID_INPUT;
     *out = BIN{0, nullptr};
-    return OSTREL_GUARD([&] {
+    return OSTREL_GUARD_TRACE([&] {
         if (kind != QRT_PKCS7_DVCS_REQUEST && kind != QRT_PKCS7_DVCS_RESPONSE)
-            return OSTREL_FAIL(QRT_PKCS7_UNKNOWN_TYPEID);
-        if (int rc = wrap_octets(out, kind, data)) return OSTREL_FAIL(rc);
+            return QRT_PKCS7_UNKNOWN_TYPEID;
+        if (int rc = wrap_octets(out, kind, data)) return rc;
         return 0;
     });
 }

@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "ostrel/asn_tree.hpp"
 #include "ostrel/owners.hpp"
 #include "ostrel/reader.hpp"
+#include "ostrel/tlv.hpp"
 #include "suite_csp.h"
 #include "suite_pkcs7.h"
 
@@ -59,7 +61,35 @@ void free_bin(BIN *&b);
 // Copies n bytes into out (out is reset first); throws std::bad_alloc when memory fails.
 void set_bin(BIN *out, const void *p, size_t n);
 
+// ---- DER written straight into one buffer of its final size ----
+
+// The size of an element with n contents octets.
+inline size_t der_size(size_t n) {
+    uint8_t l[9];
+    return 1 + tlv::length_octets(n, l) + n;
+}
+// Writes identifier and length octets at `at`; the position after them.
+inline uint8_t *der_header(uint8_t *at, uint8_t tag, size_t n) {
+    uint8_t l[9];
+    size_t ln = tlv::length_octets(n, l);
+    *at++ = tag;
+    std::memcpy(at, l, ln);
+    return at + ln;
+}
+inline uint8_t *der_put(uint8_t *at, const void *p, size_t n) {
+    if (n) std::memcpy(at, p, n);
+    return at + n;
+}
+// out (reset first) becomes a buffer of n bytes from the I/O core's allocator; throws
+// std::bad_alloc when memory fails.
+void alloc_bin(BIN *out, size_t n);
+
 // ---- content layer (suite_pkcs7_content.cpp) ----
+
+// A ContentInfo { type, [0] EXPLICIT value } written without the engine: `prefix` (identifier
+// and length octets of the inner value, when the value is given without them; may be empty)
+// followed by `value`. No value: a ContentInfo without content.
+void content_info_der(BIN *out, const ObjectID &type, const Reader &prefix, const BIN *value);
 
 // Fills out from a decoded ContentInfo, taking over its content buffer. A type outside the table
 // is 37310, or type id 0 when allow_unknown (an inner content of signed data).

@@ -27,6 +27,15 @@ void free_bin(BIN *&b) {
     b = nullptr;
 }
 
+void alloc_bin(BIN *out, size_t n) {
+    QRT_BIN_Reset(out);
+    if (n > 0x7fffffffu) throw std::bad_alloc();
+    if (!n) return;
+    out->value = static_cast<unsigned char *>(QRT_malloc(n));
+    if (!out->value) throw std::bad_alloc();
+    out->length = static_cast<unsigned>(n);
+}
+
 void set_bin(BIN *out, const void *p, size_t n) {
     QRT_BIN_Reset(out);
     if (n > 0x7fffffffu) throw std::bad_alloc();

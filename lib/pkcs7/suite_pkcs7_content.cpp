@@ -27,6 +27,23 @@ int content_from_tree(ZQ_PKCS7_CONTENT *out, ContentInfoWire &ci, bool allow_unk
     return 0;
 }
 
+void content_info_der(BIN *out, const ObjectID &type, const Reader &prefix, const BIN *value) {
+    size_t oid = der_size(type.length);
+    size_t inner = value ? prefix.remaining() + value->length : 0;
+    size_t body = oid + (value ? der_size(inner) : 0);
+    BinOwner buf;
+    alloc_bin(buf.get(), der_size(body));
+    uint8_t *at = der_header(buf->value, tlv::kSequence, body);
+    at = der_header(at, tlv::kOid, type.length);
+    at = der_put(at, type.value, type.length);
+    if (value) {
+        at = der_header(at, 0xA0, inner);
+        at = der_put(at, prefix.data(), prefix.remaining());
+        der_put(at, value->value, value->length);
+    }
+    buf.release_to(out);
+}
+
 int digest_message(Reader &octets, const BIN &value, BinOwner &normalized) {
     Reader r(value.value, value.length), contents;
     uint8_t tag = 0;
@@ -83,13 +100,7 @@ QRT_API int QRT_PKCS7_Content_Encode(BIN *out, const ZQ_PKCS7_CONTENT *content) 
     return OSTREL_GUARD_TRACE([&] {
         const ObjectID *oid = type_oid(content->typeID);
         if (!oid) return QRT_PKCS7_UNKNOWN_TYPEID;
-        ContentInfoWire ci{};
-        ci.contentType = *oid;
-        if (has_bytes(content->value)) {
-            ci.bit_mask = ContentInfoWire_content_present;
-            ci.content = *content->value;
-        }
-        if (QRT_ASN_EncodePDU(out, &ci, ContentInfoWire_PDU) != 0) return QRT_PKCS7_ASN_ENCODING_FAILED;
+        content_info_der(out, *oid, Reader(), has_bytes(content->value) ? content->value : nullptr);
         return 0;
     });
 }

@@ -7,13 +7,14 @@ using namespace ostrel::pkcs7;
 
 namespace {
 
-// ContentInfo { type, [0] OCTET STRING data }.
+// ContentInfo { type, [0] OCTET STRING data }, written in one buffer of its size.
 int wrap_octets(BIN *out, int typeID, const BIN *data) {
-    OctetString os{data->length, data->value};
-    BinOwner value;
-    if (QRT_ASN_EncodePDU(value.get(), &os, OctetString_PDU) != 0) return QRT_PKCS7_ASN_ENCODING_FAILED;
-    ZQ_PKCS7_CONTENT c{typeID, value.get()};
-    return QRT_PKCS7_Content_Encode(out, &c);
+    const ObjectID *oid = type_oid(typeID);
+    if (!oid) return QRT_PKCS7_UNKNOWN_TYPEID;
+    uint8_t head[10];
+    Reader prefix(head, static_cast<size_t>(der_header(head, tlv::kOctetString, data->length) - head));
+    content_info_der(out, *oid, prefix, data);
+    return 0;
 }
 
 }  // namespace

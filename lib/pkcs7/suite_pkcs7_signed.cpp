@@ -1,6 +1,7 @@
 // Signed data: reading it in one parse (certificates and CRLs stay the bytes received), writing
 // it (certificates and CRLs in the order added, never re-encoded), signing in one call or in two
 // phases around an external signer, and verification of every signer against its content.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -94,87 +95,90 @@ int decode_signed(ZQ_PKCS7_SIGNED &sd, const ZQ_PKCS7_CONTENT &ci, int verifyFla
     return 0;
 }
 
-template <class Node>
-void link(std::vector<Node> &nodes) {
-    for (size_t i = 0; i + 1 < nodes.size(); ++i) nodes[i].next = &nodes[i + 1];
+// The elements of a SET OF in DER order (as octet strings: distinct complete encodings never
+// differ only by trailing octets).
+void sort_set(std::vector<Bytes> &items) { std::sort(items.begin(), items.end()); }
+
+// Contents of a SET OF or an implicitly tagged list: the elements one after another.
+Bytes joined(const std::vector<Bytes> &items) {
+    Bytes out;
+    for (const Bytes &i : items) out.insert(out.end(), i.begin(), i.end());
+    return out;
 }
 
-template <class Node>
-void set_nodes(std::vector<Node> &nodes, const ZQ_PKCS7_BIN_SET *set) {
-    for (const ZQ_PKCS7_BIN_SET *p = set; p; p = p->next) {
-        Node n{};
-        n.value = p->value;
-        nodes.push_back(n);
-    }
-    link(nodes);
+Bytes joined(const ZQ_PKCS7_BIN_SET *set) {
+    Bytes out;
+    for (const ZQ_PKCS7_BIN_SET *p = set; p; p = p->next) out.insert(out.end(), p->value.value, p->value.value + p->value.length);
+    return out;
 }
 
+// The ContentInfo of a signed data, written in one buffer of its size: the content (possibly
+// large) is copied once, certificates and CRLs as they were added, never re-encoded.
 int encode_signed(BIN *out, const ZQ_PKCS7_SIGNED &sd) {
     const ObjectID *type = type_oid(sd.content.typeID);
     if (!type) return QRT_PKCS7_UNKNOWN_TYPEID;
-    SignedDataWire w{};
-    w.version = 1;
-    if (sd.content.typeID == QRT_PKCS7_DVCS_REQUEST || sd.content.typeID == QRT_PKCS7_DVCS_RESPONSE) w.version = 3;
+    int version = 1;
+    if (sd.content.typeID == QRT_PKCS7_DVCS_REQUEST || sd.content.typeID == QRT_PKCS7_DVCS_RESPONSE) version = 3;
 
-    // digestAlgorithms: the distinct digests of the signers, in order of first appearance
+    // digestAlgorithms: the distinct digests of the signers
     std::vector<int> digests;
-    size_t nsigners = 0;
-    for (const ZQ_PKCS7_SIGNER_INFO *si = sd.signerInfos.first; si; si = si->next) ++nsigners;
-    std::vector<BinOwner> signerDer(nsigners);
-    size_t k = 0;
-    for (const ZQ_PKCS7_SIGNER_INFO *si = sd.signerInfos.first; si; si = si->next, ++k) {
-        if (!has_bytes(si->issuerAndSerial)) w.version = 3;
+    std::vector<Bytes> infos, algs;
+    for (const ZQ_PKCS7_SIGNER_INFO *si = sd.signerInfos.first; si; si = si->next) {
+        if (!has_bytes(si->issuerAndSerial)) version = 3;
         bool seen = false;
         for (int d : digests) seen = seen || d == si->digestID;
         if (!seen) digests.push_back(si->digestID);
-        if (int rc = signer_info_write(signerDer[k].get(), *si)) return rc;
+        BinOwner der;
+        if (int rc = signer_info_write(der.get(), *si)) return rc;
+        infos.emplace_back(der->value, der->value + der->length);
     }
-    if (sd.version > w.version) w.version = sd.version;
-
-    std::vector<SignedDataWire_digestAlgorithms_> algs;
+    if (sd.version > version) version = sd.version;
     for (int d : digests) {
-        const ObjectID *oid = digest_oid(d);
-        if (!oid) return QRT_PKCS7_UNKNOWN_DIGESTID;
-        SignedDataWire_digestAlgorithms_ n{};
-        n.value.bit_mask = AlgorithmIdentifier_parameters_present;
-        n.value.algorithm = *oid;
-        n.value.parameters = BIN{sizeof kNull, const_cast<uint8_t *>(kNull)};
-        algs.push_back(n);
+        Bytes alg;
+        if (int rc = digest_alg_identifier(alg, d)) return rc;
+        algs.push_back(std::move(alg));
     }
-    link(algs);
-    w.digestAlgorithms = algs.empty() ? nullptr : &algs[0];
+    sort_set(algs);
+    sort_set(infos);
 
-    w.contentInfo.contentType = *type;
-    if (has_bytes(sd.content.value)) {
-        w.contentInfo.bit_mask = ContentInfoWire_content_present;
-        w.contentInfo.content = *sd.content.value;
-    }
+    // version, digestAlgorithms | contentInfo | [0] certificates, [1] crls, signerInfos
+    Bytes head, tail;
+    const uint8_t v = static_cast<uint8_t>(version);
+    put_tlv(head, tlv::kInteger, &v, 1);
+    Bytes a = joined(algs);
+    put_tlv(head, tlv::kSet, a.data(), a.size());
+    Bytes certs = joined(sd.certs), crls = joined(sd.crls), signers = joined(infos);
+    if (!certs.empty()) put_tlv(tail, 0xA0, certs.data(), certs.size());
+    if (!crls.empty()) put_tlv(tail, 0xA1, crls.data(), crls.size());
+    put_tlv(tail, tlv::kSet, signers.data(), signers.size());
 
-    std::vector<SignedDataWire_certificates_> certs;
-    set_nodes(certs, sd.certs);
-    if (!certs.empty()) {
-        w.bit_mask |= SignedDataWire_certificates_present;
-        w.certificates = &certs[0];
-    }
-    std::vector<SignedDataWire_crls_> crls;
-    set_nodes(crls, sd.crls);
-    if (!crls.empty()) {
-        w.bit_mask |= SignedDataWire_crls_present;
-        w.crls = &crls[0];
-    }
-    std::vector<SignedDataWire_signerInfos_> infos;
-    for (BinOwner &b : signerDer) {
-        SignedDataWire_signerInfos_ n{};
-        n.value = *b;
-        infos.push_back(n);
-    }
-    link(infos);
-    w.signerInfos = infos.empty() ? nullptr : &infos[0];
+    // ContentInfo { signedData, [0] SignedData { head, contentInfo { type, [0] value }, tail } }:
+    // everything before the value is assembled in `lead`, then one buffer takes lead, value, tail
+    const BIN *value = has_bytes(sd.content.value) ? sd.content.value : nullptr;
+    const ObjectID &signed_oid = *type_oid(QRT_PKCS7_SIGNED);
+    size_t inner = der_size(type->length) + (value ? der_size(value->length) : 0);
+    size_t body = head.size() + der_size(inner) + tail.size();
+    size_t ci_body = der_size(signed_oid.length) + der_size(der_size(body));
+    Bytes lead(64 + head.size() + type->length);
+    uint8_t *p = der_header(lead.data(), tlv::kSequence, ci_body);
+    p = der_header(p, tlv::kOid, signed_oid.length);
+    p = der_put(p, signed_oid.value, signed_oid.length);
+    p = der_header(p, 0xA0, der_size(body));
+    p = der_header(p, tlv::kSequence, body);
+    p = der_put(p, head.data(), head.size());
+    p = der_header(p, tlv::kSequence, inner);
+    p = der_header(p, tlv::kOid, type->length);
+    p = der_put(p, type->value, type->length);
+    if (value) p = der_header(p, 0xA0, value->length);
+    size_t lead_size = static_cast<size_t>(p - lead.data());
 
-    BinOwner der;
-    if (QRT_ASN_EncodePDU(der.get(), &w, SignedDataWire_PDU) != 0) return QRT_PKCS7_ASN_ENCODING_FAILED;
-    ZQ_PKCS7_CONTENT ci{QRT_PKCS7_SIGNED, der.get()};
-    return QRT_PKCS7_Content_Encode(out, &ci);
+    BinOwner buf;
+    alloc_bin(buf.get(), lead_size + (value ? value->length : 0) + tail.size());
+    uint8_t *at = der_put(buf->value, lead.data(), lead_size);
+    if (value) at = der_put(at, value->value, value->length);
+    der_put(at, tail.data(), tail.size());
+    buf.release_to(out);
+    return 0;
 }
 
 // Copies a content into a record's own (the record's previous content is released).
@@ -268,6 +272,8 @@ int decode_signed_one(int *digestIdOut, BIN *contentOut, BIN *signerCertOut, BIN
     if (int rc = QRT_PKCS7_Content_Decode(&ci.c, in)) return rc;
     SignedHolder h;
     if (int rc = QRT_PKCS7_Signed_Decode(&h.sd, &ci.c, 0)) return rc;
+    // the record holds copies of all it needs: the outer copy goes before contentOut is made
+    QRT_PKCS7_Content_Reset(&ci.c);
     BinOwner content, cert, issuer, crl;
     if (contentOut)
         if (int rc = QRT_PKCS7_Content_Encode(content.get(), &h.sd.content)) return rc;

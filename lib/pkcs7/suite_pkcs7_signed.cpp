@@ -266,12 +266,34 @@ int encode_signed_final(BIN *out, int algID, const BIN *content, const BIN *attr
     return QRT_PKCS7_Signed_Encode(out, &h.sd);
 }
 
+// The SignedData element inside a ContentInfo of definite lengths, in place: the one parse then
+// reads the input itself instead of a copy of it. False for any other form (BER with indefinite
+// lengths goes through the content layer).
+bool signed_value_in_place(const BIN &in, BIN &value) {
+    Reader r(in.value, in.length), seq, oid, explicit_content, whole;
+    uint8_t tag = 0;
+    if (tlv::read_tlv(r, tlv::kSequence, seq, tlv::Profile::kBer) || !r.empty()) return false;
+    if (tlv::read_tlv(seq, tlv::kOid, oid, tlv::Profile::kBer)) return false;
+    const ObjectID &sd = *type_oid(QRT_PKCS7_SIGNED);
+    if (!tlv::equals(oid, sd.value, sd.length)) return false;
+    if (tlv::read_tlv(seq, 0xA0, explicit_content, tlv::Profile::kBer) || !seq.empty()) return false;
+    Reader inner;
+    if (tlv::read_any(explicit_content, tag, inner, &whole, tlv::Profile::kBer) || !explicit_content.empty() ||
+        tag != tlv::kSequence)
+        return false;
+    value = BIN{static_cast<unsigned>(whole.remaining()), const_cast<uint8_t *>(whole.data())};
+    return true;
+}
+
 int decode_signed_one(int *digestIdOut, BIN *contentOut, BIN *signerCertOut, BIN *issuerCertOut, BIN *crlOut,
                       const BIN *in) {
     ContentHolder ci;
-    if (int rc = QRT_PKCS7_Content_Decode(&ci.c, in)) return rc;
+    BIN in_place{0, nullptr};
+    ZQ_PKCS7_CONTENT view{QRT_PKCS7_SIGNED, &in_place};
+    if (!signed_value_in_place(*in, in_place))
+        if (int rc = QRT_PKCS7_Content_Decode(&ci.c, in)) return rc;
     SignedHolder h;
-    if (int rc = QRT_PKCS7_Signed_Decode(&h.sd, &ci.c, 0)) return rc;
+    if (int rc = QRT_PKCS7_Signed_Decode(&h.sd, ci.c.value ? &ci.c : &view, 0)) return rc;
     // the record holds copies of all it needs: the outer copy goes before contentOut is made
     QRT_PKCS7_Content_Reset(&ci.c);
     BinOwner content, cert, issuer, crl;

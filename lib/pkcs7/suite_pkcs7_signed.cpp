@@ -15,8 +15,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const uint8_t kNull[] = {0x05, 0x00};
-
 // Releases a signed record on scope exit (one on the stack, owned by a one-call function).
 struct SignedHolder {
     ZQ_PKCS7_SIGNED sd{};

@@ -36,15 +36,7 @@ const char *const kSecretKey = "000102030405060708090a0b0c0d0e0f";
 Bytes bytes(const std::string &s) { return Bytes(s.begin(), s.end()); }
 BIN view(const Bytes &b) { return BIN{static_cast<unsigned>(b.size()), const_cast<unsigned char *>(b.data())}; }
 
-// An output BIN released at scope exit.
-struct Out {
-    BIN b{0, nullptr};
-    Out() = default;
-    Out(const Out &) = delete;
-    Out &operator=(const Out &) = delete;
-    ~Out() { QRT_BIN_Reset(&b); }
-    Bytes bytes() const { return b.value ? Bytes(b.value, b.value + b.length) : Bytes(); }
-};
+using Out = ostrel::test::OutBin;
 
 struct Content {
     ZQ_PKCS7_CONTENT c{};

@@ -18,15 +18,8 @@ using ostrel::test::to_hex;
 using ostrel::test::der::seq;
 using ostrel::test::der::tlv;
 
-struct Out {
-    BIN b{0, nullptr};
-    Out() = default;
-    Out(const Out &) = delete;
-    ~Out() { QRT_BIN_Reset(&b); }
-    BIN *operator&() { return &b; }
-    Bytes bytes() const { return Bytes(b.value, b.value + b.length); }
-    std::string hex() const { return to_hex(b.value, b.length); }
-};
+using Out = ostrel::test::OutBin;
+std::string hex(const Out &o) { return to_hex(o.b.value, o.b.length); }
 
 struct Content {
     ZQ_PKCS7_CONTENT c{};
@@ -86,7 +79,7 @@ TEST(Pkcs7Content, DigestMessageOfEveryFraming) {
     ASSERT_EQ(QRT_PKCS7_Content_ComputeDigest(&md, &hand, QRT_PKCS7_SHA256), 0);
     BIN t = view(octets);
     ASSERT_EQ(QRT_CSP_Hash(&expect, &t, QRT_CSP_HASH_SHA256), 0);
-    EXPECT_EQ(md.hex(), expect.hex());
+    EXPECT_EQ(hex(md), hex(expect));
     EXPECT_EQ(QRT_PKCS7_Content_VerifyDigest(&hand, QRT_PKCS7_SHA256, &md.b), 0);
     md.b.value[0] ^= 1;
     EXPECT_EQ(QRT_PKCS7_Content_VerifyDigest(&hand, QRT_PKCS7_SHA256, &md.b), QRT_PKCS7_INVALID_DIGEST);
@@ -128,7 +121,7 @@ TEST(Pkcs7Content, ContentInfoAndData) {
     BIN d = view(one);
     EXPECT_EQ(QRT_PKCS7_DVCS_EncodeData(&dvcs, &d, 5), QRT_PKCS7_UNKNOWN_TYPEID);
     ASSERT_EQ(QRT_PKCS7_DVCS_EncodeData(&dvcs, &d, QRT_PKCS7_DVCS_REQUEST), 0);
-    EXPECT_NE(dvcs.hex().find("2a864886f70d0109100107"), std::string::npos);
+    EXPECT_NE(hex(dvcs).find("2a864886f70d0109100107"), std::string::npos);
 }
 
 // What each signer algorithm writes, and that each reads back to its alg id.
@@ -157,15 +150,15 @@ TEST(Pkcs7Content, SignerIdentifierTable) {
         Out der;
         ASSERT_EQ(QRT_PKCS7_AlgID_To_ObjID(&der, r.alg, r.digest), 0) << ostrel::test::trace_text();
         if (r.written) {
-            EXPECT_EQ(der.hex(), r.written);
+            EXPECT_EQ(hex(der), r.written);
         }
         EXPECT_EQ(QRT_PKCS7_ObjID_To_AlgID(&der.b), r.alg);
     }
     // PSS with SHA-256 writes the parameters it uses: hash, MGF1 with it, salt 32
     Out pss;
     ASSERT_EQ(QRT_PKCS7_AlgID_To_ObjID(&pss, 2, 6), 0);
-    EXPECT_NE(pss.hex().find("a11c301a06092a864886f70d010108300d0609608648016503040201"), std::string::npos);
-    EXPECT_NE(pss.hex().find("a203020120"), std::string::npos);
+    EXPECT_NE(hex(pss).find("a11c301a06092a864886f70d010108300d0609608648016503040201"), std::string::npos);
+    EXPECT_NE(hex(pss).find("a203020120"), std::string::npos);
 
     int hash = 0, sign = 0;
     EXPECT_EQ(QRT_PKCS7_AlgID_TO_SignID(&hash, &sign, 3, 5), QRT_PKCS7_UNKNOWN_DIGESTID);
@@ -208,7 +201,7 @@ TEST(Pkcs7Content, CertificateInfos) {
     Out der;
     ASSERT_EQ(QRT_ASN_EncodePDU(&der, &expect, IssuerAndSerialNumber_PDU), 0);
     QRT_ASN_FreePDU(tree, Certificate_PDU);
-    EXPECT_EQ(isn.hex(), der.hex());
+    EXPECT_EQ(hex(isn), hex(der));
 
     Bytes junk = {0x30, 0x03, 0x02, 0x01, 0x01};
     BIN j = view(junk);

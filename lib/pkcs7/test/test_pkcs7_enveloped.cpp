@@ -21,15 +21,7 @@ BIN view(const Bytes &b) { return BIN{static_cast<unsigned>(b.size()), const_cas
 Bytes bytes(const BIN &b) { return b.value ? Bytes(b.value, b.value + b.length) : Bytes{}; }
 Bytes str(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
-struct Out {
-    BIN b{0, nullptr};
-    Out() = default;
-    Out(const Out &) = delete;
-    ~Out() { QRT_BIN_Reset(&b); }
-    BIN *operator&() { return &b; }
-    Bytes get() const { return bytes(b); }
-    bool empty() const { return b.length == 0 && b.value == nullptr; }
-};
+using Out = ostrel::test::OutBin;
 
 const std::string kLegacy = " -provider legacy -provider default";
 
@@ -73,14 +65,14 @@ Bytes data_ci(const std::string &payload) {
     Bytes p = str(payload);
     BIN in = view(p);
     EXPECT_EQ(QRT_PKCS7_EncodeData(&o, &in), 0);
-    return o.get();
+    return o.bytes();
 }
 
 std::string payload_of(const Bytes &ci) {
     Out o;
     BIN in = view(ci);
     if (QRT_PKCS7_DecodeData(&o, &in) != 0) return "<not data>";
-    Bytes b = o.get();
+    Bytes b = o.bytes();
     return std::string(b.begin(), b.end());
 }
 
@@ -89,7 +81,7 @@ int decode_env(Bytes &content, int &encID, const Bytes &msg, const Bytes &cert, 
     BIN m = view(msg), c = view(cert), k = view(key);
     encID = -1;
     int rc = QRT_PKCS7_DecodeEnveloped(&encID, &o, &m, &c, &k);
-    content = o.get();
+    content = o.bytes();
     return rc;
 }
 
@@ -97,7 +89,7 @@ int encode_env(Bytes &msg, int encID, const Bytes &content, const Bytes &cert) {
     Out o;
     BIN c = view(content), r = view(cert);
     int rc = QRT_PKCS7_EncodeEnveloped(&o, encID, &c, &r);
-    msg = o.get();
+    msg = o.bytes();
     return rc;
 }
 
@@ -142,7 +134,7 @@ TEST_F(Pkcs7Env, EveryCipherRoundTripsFreshKeyEachTime) {
         ASSERT_EQ(QRT_PKCS7_EncodeEncrypted(&e, enc, &c, &k), 0);
         int id = 0;
         ASSERT_EQ(QRT_PKCS7_DecodeEncrypted(&id, &d, &e, &k), 0);
-        EXPECT_EQ(d.get(), ci);
+        EXPECT_EQ(d.bytes(), ci);
         EXPECT_EQ(id, read_as);
     }
 
@@ -152,9 +144,9 @@ TEST_F(Pkcs7Env, EveryCipherRoundTripsFreshKeyEachTime) {
     ASSERT_EQ(QRT_PKCS7_EncodeDigested(&dig, QRT_PKCS7_SHA256, &c), 0);
     Bytes msg, back;
     int got = 0;
-    ASSERT_EQ(encode_env(msg, QRT_PKCS7_AES256, dig.get(), p.cert2), 0);
+    ASSERT_EQ(encode_env(msg, QRT_PKCS7_AES256, dig.bytes(), p.cert2), 0);
     ASSERT_EQ(decode_env(back, got, msg, p.cert2, p.key2), 0) << t::trace_text();
-    EXPECT_EQ(back, dig.get());
+    EXPECT_EQ(back, dig.bytes());
 }
 
 TEST_F(Pkcs7Env, SeveralRecipientsOaepAndTwoPhase) {
@@ -167,12 +159,12 @@ TEST_F(Pkcs7Env, SeveralRecipientsOaepAndTwoPhase) {
         SCOPED_TRACE(trans);
         Out msg;
         ASSERT_EQ(QRT_PKCS7_EncodeEnvelopedExBig(&msg, QRT_PKCS7_SEED, &c, &first, trans), 0) << t::trace_text();
-        EXPECT_EQ(contains(msg.get(), oaep_oid), trans == QRT_PKCS7_KEYTRANS_OAEP);
+        EXPECT_EQ(contains(msg.bytes(), oaep_oid), trans == QRT_PKCS7_KEYTRANS_OAEP);
         Bytes back;
         int enc = 0;
-        ASSERT_EQ(decode_env(back, enc, msg.get(), p.cert1, p.key1), 0) << t::trace_text();
+        ASSERT_EQ(decode_env(back, enc, msg.bytes(), p.cert1, p.key1), 0) << t::trace_text();
         EXPECT_EQ(back, ci);
-        ASSERT_EQ(decode_env(back, enc, msg.get(), p.cert2, p.key2), 0);
+        ASSERT_EQ(decode_env(back, enc, msg.bytes(), p.cert2, p.key2), 0);
         EXPECT_EQ(back, ci);
 
         // two phases: the encrypted key goes to a key holder, the content key comes back
@@ -184,7 +176,7 @@ TEST_F(Pkcs7Env, SeveralRecipientsOaepAndTwoPhase) {
         op.rsa_oaep.sourceID = 1;
         ASSERT_EQ(QRT_CSP_PrivateDecrypt(&key, &ek, &k2, trans, trans == 1 ? nullptr : &op), 0);
         ASSERT_EQ(QRT_PKCS7_DecodeEnveloped_Final(&enc, &content, &msg, &c2, &key), 0);
-        EXPECT_EQ(content.get(), ci);
+        EXPECT_EQ(content.bytes(), ci);
     }
 }
 
@@ -231,13 +223,13 @@ TEST_F(Pkcs7Env, OpensslMessagesOpenByteExact) {
     BIN m = view(msg), k = view(key);
     int id = 0;
     ASSERT_EQ(QRT_PKCS7_DecodeEncrypted(&id, &d, &m, &k), 0) << t::trace_text();
-    EXPECT_EQ(payload_of(d.get()), text);
+    EXPECT_EQ(payload_of(d.bytes()), text);
     EXPECT_EQ(id, QRT_PKCS7_AES128);
     msg = p.ssl("cms -digest_create -md sha256 -binary -in m.txt -outform DER -out d.der", "d.der");
     m = view(msg);
     Out dd;
     ASSERT_EQ(QRT_PKCS7_DecodeDigested(&id, &dd, &m), 0) << t::trace_text();
-    EXPECT_EQ(payload_of(dd.get()), text);
+    EXPECT_EQ(payload_of(dd.bytes()), text);
     EXPECT_EQ(id, QRT_PKCS7_SHA256);
 }
 
@@ -265,7 +257,7 @@ TEST_F(Pkcs7Env, OpensslOpensOurMessages) {
     ZQ_BIN_LIST second{nullptr, c2}, first{&second, c1};
     Out two;
     ASSERT_EQ(QRT_PKCS7_EncodeEnvelopedEx(&two, QRT_PKCS7_AES128, &cc, &first), 0);
-    p.put("two.der", two.get());
+    p.put("two.der", two.bytes());
     Bytes out = p.ssl("cms -decrypt -binary -inform DER -in two.der -recip r2.pem -inkey r2.key -out p2.txt", "p2.txt");
     EXPECT_EQ(std::string(out.begin(), out.end()), text);
 
@@ -274,13 +266,13 @@ TEST_F(Pkcs7Env, OpensslOpensOurMessages) {
     BIN k = view(key);
     Out e, dg;
     ASSERT_EQ(QRT_PKCS7_EncodeEncrypted(&e, QRT_PKCS7_AES256, &cc, &k), 0);
-    p.put("enc.der", e.get());
+    p.put("enc.der", e.bytes());
     out = p.ssl("cms -EncryptedData_decrypt -binary -inform DER -in enc.der -out p3.txt -secretkey " +
                     t::to_hex(key.data(), key.size()),
                 "p3.txt");
     EXPECT_EQ(std::string(out.begin(), out.end()), text);
     ASSERT_EQ(QRT_PKCS7_EncodeDigested(&dg, QRT_PKCS7_SHA256, &cc), 0);
-    p.put("dig.der", dg.get());
+    p.put("dig.der", dg.bytes());
     out = p.ssl("cms -digest_verify -binary -inform DER -in dig.der -out p4.txt", "p4.txt");
     EXPECT_EQ(std::string(out.begin(), out.end()), text);
 }
@@ -339,7 +331,7 @@ TEST_F(Pkcs7Env, RefusalsAndTheirCodes) {
     Out iv_back;
     ASSERT_EQ(QRT_PKCS7_DecodeRC2Param(&bits, &iv_back, &rp), 0);
     EXPECT_EQ(bits, 128);
-    EXPECT_EQ(iv_back.get(), iv);
+    EXPECT_EQ(iv_back.bytes(), iv);
     EXPECT_EQ(QRT_PKCS7_GetEKB(0x3a), 128);
     EXPECT_EQ(QRT_PKCS7_GetEKB(0xa0), 40);
     EXPECT_EQ(QRT_PKCS7_GetEKB(0x78), 64);
@@ -443,7 +435,7 @@ TEST_F(Pkcs7Env, HostileEnvelopesFailCleanly) {
         ASSERT_EQ(QRT_ASN_EncodePDU(&inner, w, EnvelopedDataWire_PDU), 0);
         ZQ_PKCS7_CONTENT c2{QRT_PKCS7_ENVELOPED, &inner.b};
         ASSERT_EQ(QRT_PKCS7_Content_Encode(&outer, &c2), 0);
-        EXPECT_EQ(decode_env(back, enc, outer.get(), p.cert1, p.key1),
+        EXPECT_EQ(decode_env(back, enc, outer.bytes(), p.cert1, p.key1),
                   count ? QRT_PKCS7_BAD_ENVELOPED_DATA : QRT_PKCS7_NO_RECIP_INFO);
     }
     w->recipientInfos = saved;
@@ -459,10 +451,10 @@ TEST_F(Pkcs7Env, DigestedDataChecksItsDigest) {
         ASSERT_EQ(QRT_PKCS7_EncodeDigested(&msg, d, &c), 0);
         int id = 0;
         ASSERT_EQ(QRT_PKCS7_DecodeDigested(&id, &back, &msg), 0);
-        EXPECT_EQ(back.get(), ci);
+        EXPECT_EQ(back.bytes(), ci);
         EXPECT_EQ(id, d);
         // one payload byte changed
-        Bytes bad = msg.get();
+        Bytes bad = msg.bytes();
         auto at = std::search(bad.begin(), bad.end(), ci.end() - 3, ci.end());
         ASSERT_NE(at, bad.end());
         *at ^= 1;
@@ -484,8 +476,8 @@ TEST_F(Pkcs7Env, SignedAndEnvelopedRoundTripAndTamper) {
         ASSERT_EQ(QRT_PKCS7_EncodeSignEnveloped(&msg, QRT_PKCS7_SHA256, enc, &c, &sc, &sk, &rc_), 0) << t::trace_text();
         int got = 0;
         ASSERT_EQ(QRT_PKCS7_DecodeSignEnveloped(&got, &back, &signer, &msg, &rc_, &rk), 0) << t::trace_text();
-        EXPECT_EQ(back.get(), ci);
-        EXPECT_EQ(signer.get(), p.cert2);
+        EXPECT_EQ(back.bytes(), ci);
+        EXPECT_EQ(signer.bytes(), p.cert2);
         EXPECT_EQ(got, enc);
 
         // the encrypted signature is what goes out: one byte of it flipped
@@ -498,7 +490,7 @@ TEST_F(Pkcs7Env, SignedAndEnvelopedRoundTripAndTamper) {
         EXPECT_EQ(sig.size() % 8, 0u);  // encrypted, padded to the block
         QRT_PKCS7_SignEnveloped_Free(sed);
         QRT_PKCS7_Content_Reset(&content);
-        Bytes bad = msg.get();
+        Bytes bad = msg.bytes();
         auto at = std::search(bad.begin(), bad.end(), sig.begin(), sig.end());
         ASSERT_NE(at, bad.end());
         for (long off : {0L, static_cast<long>(sig.size()) - 1}) {
@@ -521,8 +513,8 @@ TEST_F(Pkcs7Env, GatewayMessagesRoundTrip) {
     Out req, cert, data;
     ASSERT_EQ(QRT_PKCS7_EncodeGWConnReq(&req, &c1, &h), 0);
     ASSERT_EQ(QRT_PKCS7_DecodeGWConnReq(&cert, &data, &req), 0);
-    EXPECT_EQ(cert.get(), p.cert1);
-    EXPECT_EQ(data.get(), hello);
+    EXPECT_EQ(cert.bytes(), p.cert1);
+    EXPECT_EQ(data.bytes(), hello);
 
     ZQ_PKCS7_GW_SET *set = nullptr;
     const Bytes a = data_ci("first item"), b = data_ci("second item");
@@ -535,7 +527,7 @@ TEST_F(Pkcs7Env, GatewayMessagesRoundTrip) {
     ZQ_PKCS7_GW_SET *got = nullptr;
     ASSERT_EQ(QRT_PKCS7_DecodeGWConnResp(&status, &scert, &got, &resp), 0);
     EXPECT_EQ(status, 7);
-    EXPECT_EQ(scert.get(), p.cert1);
+    EXPECT_EQ(scert.bytes(), p.cert1);
     ASSERT_EQ(QRT_PKCS7_GWSet_Count(got), 2);
     EXPECT_EQ(bytes(got->next->value), b);
     QRT_PKCS7_GWSet_Free(got);
@@ -543,7 +535,7 @@ TEST_F(Pkcs7Env, GatewayMessagesRoundTrip) {
     // enveloped items: RSA-OAEP with SHA-1 (id-RSAES-OAEP, parameters 30 00)
     Out env;
     ASSERT_EQ(QRT_PKCS7_EncodeGWEnvelopedData(&env, QRT_PKCS7_ARIA256, set, &c1), 0) << t::trace_text();
-    EXPECT_TRUE(contains(env.get(), {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x07, 0x30, 0x00}));
+    EXPECT_TRUE(contains(env.bytes(), {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x07, 0x30, 0x00}));
     got = nullptr;
     ASSERT_EQ(QRT_PKCS7_DecodeGWEnvelopedData(&got, &env, &k1), 0) << t::trace_text();
     ASSERT_EQ(QRT_PKCS7_GWSet_Count(got), 2);
@@ -555,7 +547,7 @@ TEST_F(Pkcs7Env, GatewayMessagesRoundTrip) {
     ASSERT_EQ(QRT_PKCS7_GWEnveloped_GWEnvelope(&item, QRT_PKCS7_SEED, &ab, &c1), 0);
     int enc = 0;
     ASSERT_EQ(QRT_PKCS7_GWEnvelopedData_GWDevelope(&enc, &one, &item, &k1), 0) << t::trace_text();
-    EXPECT_EQ(one.get(), a);
+    EXPECT_EQ(one.bytes(), a);
     EXPECT_EQ(enc, QRT_PKCS7_SEED);
 
     // encrypted items under a shared key

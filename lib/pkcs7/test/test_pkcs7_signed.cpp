@@ -36,14 +36,7 @@ using ostrel::test::trace_text;
 using ostrel::test::write_file;
 namespace der = ostrel::test::der;
 
-struct Out {
-    BIN b{0, nullptr};
-    Out() = default;
-    Out(const Out &) = delete;
-    ~Out() { QRT_BIN_Reset(&b); }
-    BIN *get() { return &b; }
-    Bytes bytes() const { return Bytes(b.value, b.value + b.length); }
-};
+using Out = ostrel::test::OutBin;
 
 struct Signed {
     ZQ_PKCS7_SIGNED *sd = QRT_PKCS7_Signed_New();

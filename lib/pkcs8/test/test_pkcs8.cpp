@@ -21,14 +21,7 @@ BIN view(const Bytes &b) { return BIN{static_cast<unsigned>(b.size()), const_cas
 Bytes bytes(const BIN &b) { return b.value ? Bytes(b.value, b.value + b.length) : Bytes{}; }
 Bytes str(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
-struct Out {
-    BIN b{0, nullptr};
-    Out() = default;
-    Out(const Out &) = delete;
-    ~Out() { QRT_BIN_Reset(&b); }
-    BIN *operator&() { return &b; }
-    Bytes get() const { return bytes(b); }
-};
+using Out = ostrel::test::OutBin;
 
 struct Info {
     ZQ_PKCS8_PRIVKEY_INFO i{};
@@ -104,7 +97,7 @@ Bytes encrypt(ZQ_PKCS5_PBES_ALGID scheme, const ZQ_PKCS8_PRIVKEY_INFO &info, con
     BIN pb = view(p);
     Out der;
     EXPECT_EQ(QRT_PKCS8_EncodeEncPrivKeyInfo(&der, &enc, &pb), 0) << scheme.pbesID << "/" << scheme.pbes2Param.encID;
-    return der.get();
+    return der.bytes();
 }
 
 int decrypt_code(const Bytes &der, const std::string &pw) {
@@ -198,7 +191,7 @@ Bytes container_with(const std::vector<Attr> &attrs, const std::string &pw) {
     EncryptedPrivateKeyInfo e{*static_cast<AlgorithmIdentifier *>(ai), ct.b};
     EXPECT_EQ(QRT_ASN_EncodePDU(&der, &e, EncryptedPrivateKeyInfo_PDU), 0);
     QRT_ASN_FreePDU(ai, AlgorithmIdentifier_PDU);
-    return der.get();
+    return der.bytes();
 }
 
 }  // namespace
@@ -212,7 +205,7 @@ TEST(Pkcs8Plain, OpensslKeyRoundTripAndVidRandom) {
     ZQ_PKCS8_PRIVKEY_INFO info = rsa_view(&pk);
     Out der;
     ASSERT_EQ(QRT_PKCS8_EncodePrivKeyInfo(&der, &info), 0);
-    EXPECT_EQ(der.get(), key().der) << "same bytes as openssl writes";
+    EXPECT_EQ(der.bytes(), key().der) << "same bytes as openssl writes";
     BIN d = der.b;
     EXPECT_EQ(QRT_PKCS8_IsPrivKeyInfo(&d), 1);
     EXPECT_EQ(QRT_PKCS8_IsEncPrivKeyInfo(&d), 0);
@@ -224,7 +217,7 @@ TEST(Pkcs8Plain, OpensslKeyRoundTripAndVidRandom) {
     info.attribs.vidRandom = &nb;
     Out empty;
     ASSERT_EQ(QRT_PKCS8_EncodePrivKeyInfo(&empty, &info), 0);
-    EXPECT_EQ(empty.get(), key().der);
+    EXPECT_EQ(empty.bytes(), key().der);
     for (size_t n : {1u, 126u}) {
         Bytes vid(n, 0xA5);
         vid[0] = static_cast<unsigned char>(n);
@@ -301,7 +294,7 @@ TEST(Pkcs8Plain, VidRandomReading) {
     Bytes good{0x03, 0x03, 0x00, 0xAB, 0xCD};
     BIN g = view(good);
     ASSERT_EQ(QRT_PKCS8_VidRandom_Decode(&v, &g), 0);
-    EXPECT_EQ(v.get(), (Bytes{0xAB, 0xCD}));
+    EXPECT_EQ(v.bytes(), (Bytes{0xAB, 0xCD}));
 
     // A malformed VID random inside a PrivateKeyInfo.
     Bytes priv{0x30, 0x03, 0x02, 0x01, 0x01};
@@ -420,7 +413,7 @@ TEST(Pkcs8Change, PasswordChangeKeepsSchemeAndNeverHalfWrites) {
     Out first, second;
     ASSERT_EQ(QRT_PKCS8_ChangePassword(&first, &src, &nb, &ob), 0);
     ASSERT_EQ(QRT_PKCS8_ChangePassword(&second, &src, &nb, &ob), 0);
-    EXPECT_NE(first.get(), second.get()) << "fresh salt and IV each time";
+    EXPECT_NE(first.bytes(), second.bytes()) << "fresh salt and IV each time";
     for (const Out *c : {std::addressof(first), std::addressof(second)}) {
         EncInfo enc;
         BIN cb = c->b;
@@ -428,9 +421,9 @@ TEST(Pkcs8Change, PasswordChangeKeepsSchemeAndNeverHalfWrites) {
         EXPECT_EQ(enc.e.pbesID.pbes2Param.encID, QRT_PKCS5_ENC_AES256_CBC);
         EXPECT_EQ(enc.e.pbesID.pbes2Param.prfID, QRT_PKCS5_PRF_HMAC_SHA256);
         EXPECT_EQ(bytes(*enc.e.info.privKey), key().priv);
-        EXPECT_EQ(decrypt_code(c->get(), "old"), QRT_PKCS8_INVALID_PASSWORD);
+        EXPECT_EQ(decrypt_code(c->bytes(), "old"), QRT_PKCS8_INVALID_PASSWORD);
     }
-    EXPECT_EQ(openssl_decrypt(first.get(), "new"), key().rsa);
+    EXPECT_EQ(openssl_decrypt(first.bytes(), "new"), key().rsa);
 
     // In place: the container given is replaced on success and byte-identical after a failure.
     BIN inplace{0, nullptr};
@@ -451,7 +444,7 @@ TEST(Pkcs8Change, PasswordChangeKeepsSchemeAndNeverHalfWrites) {
     EncInfo enc;
     ASSERT_EQ(QRT_PKCS8_DecodeEncPrivKeyInfo(&enc, &changed.b, &nb), 0);
     EXPECT_EQ(enc.e.pbesID.pbesID, QRT_PKCS5_P12_SHA1_3DES);
-    EXPECT_EQ(openssl_decrypt(changed.get(), "new"), key().rsa);
+    EXPECT_EQ(openssl_decrypt(changed.bytes(), "new"), key().rsa);
 }
 
 TEST(Pkcs8Change, WrongPasswordPassingThePaddingCheck) {
@@ -517,7 +510,7 @@ TEST(Pkcs8Change, KeyReplacementMergesAttributes) {
         Out out;
         ASSERT_EQ(QRT_PKCS8_ChangeEncPrivKeyInfo(&out, &d, &pb, c.info), 0);
         bool present = true;
-        EXPECT_EQ(attributes_of(out.get(), "pw", &present), sorted(c.want));
+        EXPECT_EQ(attributes_of(out.bytes(), "pw", &present), sorted(c.want));
         EXPECT_EQ(present, !c.want.empty());
         EncInfo enc;
         ASSERT_EQ(QRT_PKCS8_DecodeEncPrivKeyInfo(&enc, &out.b, &pb), 0);

@@ -17,6 +17,21 @@
 
 namespace ostrel::test {
 
+// An output BIN of a function under test, released at scope exit: pass &out or out.get().
+struct OutBin {
+    BIN b{0, nullptr};
+    OutBin() = default;
+    OutBin(const OutBin &) = delete;
+    OutBin &operator=(const OutBin &) = delete;
+    ~OutBin() { QRT_BIN_Reset(&b); }
+    BIN *operator&() { return &b; }
+    BIN *get() { return &b; }
+    std::vector<unsigned char> bytes() const {
+        return b.value ? std::vector<unsigned char>(b.value, b.value + b.length) : std::vector<unsigned char>();
+    }
+    bool empty() const { return b.length == 0 && b.value == nullptr; }
+};
+
 // A fresh directory under $TMPDIR (or /tmp), removed with its contents at scope exit.
 class TempDir {
   public:

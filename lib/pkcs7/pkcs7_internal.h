@@ -102,6 +102,19 @@ int digest_of(BIN *out, const Reader &octets, int digestID);
 
 // ---- certificates without decoding them (suite_pkcs7_local.cpp) ----
 
+// The whole elements of a DER certificate the library looks at, read in place (no decoding):
+// serial number, issuer and subject Names, SubjectPublicKeyInfo, the [3] extensions (empty when
+// absent).
+struct CertView {
+    Reader serial, issuer, subject, spki, extensions;
+};
+// False when the certificate does not read that far.
+bool cert_view(const BIN &cert, CertView &v);
+
+// The key identifier of a certificate: its subjectKeyIdentifier extension, else the SHA-1 of the
+// subjectPublicKey BIT STRING octets.
+int cert_key_id(BinOwner &out, const BIN &cert);
+
 // The issuer Name and serialNumber INTEGER of a DER certificate, whole elements as they stand
 // in it; false when the certificate does not read that far.
 bool cert_issuer_serial(const BIN &cert, Reader &issuer, Reader &serial);

@@ -10,19 +10,6 @@
 
 namespace ostrel::pkcs7 {
 
-// The whole elements of a DER certificate that the signed-data code looks at, read in place
-// (no decoding): issuer and subject Names, the SubjectPublicKeyInfo and the [3] extensions
-// (empty when absent).
-struct CertView {
-    Reader issuer, subject, spki, extensions;
-};
-// False when the certificate does not read that far.
-bool cert_view(const BIN &cert, CertView &v);
-
-// The key identifier of a certificate: its subjectKeyIdentifier extension, else the SHA-1 of the
-// subjectPublicKey BIT STRING octets.
-int cert_key_id(BinOwner &out, const BIN &cert);
-
 // The issuer Name element of a CRL (read in place); false when it does not read.
 bool crl_issuer(const BIN &crl, Reader &issuer);
 

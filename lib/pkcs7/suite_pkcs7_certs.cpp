@@ -10,29 +10,6 @@ using namespace ostrel::pkcs7;
 
 namespace {
 
-const uint8_t kSkiOid[] = {0x55, 0x1d, 0x0e};  // id-ce-subjectKeyIdentifier
-
-// The subjectKeyIdentifier extension's key identifier, when the extensions carry one.
-// Extensions ::= SEQUENCE OF Extension; Extension ::= SEQUENCE { extnID, critical BOOLEAN
-// DEFAULT FALSE, extnValue OCTET STRING }; SubjectKeyIdentifier ::= OCTET STRING
-bool ski_extension(Reader ext, Reader &keyId) {
-    Reader list;
-    if (tlv::read_tlv(ext, tlv::kSequence, list, tlv::Profile::kBer)) return false;
-    while (!list.empty()) {
-        Reader e, oid, value;
-        if (tlv::read_tlv(list, tlv::kSequence, e, tlv::Profile::kBer) || tlv::read_tlv(e, tlv::kOid, oid))
-            return false;
-        if (!tlv::equals(oid, kSkiOid, sizeof kSkiOid)) continue;
-        if (tlv::next_is(e, tlv::kBoolean)) {
-            Reader b;
-            if (tlv::read_tlv(e, tlv::kBoolean, b, tlv::Profile::kBer)) return false;
-        }
-        if (tlv::read_tlv(e, tlv::kOctetString, value, tlv::Profile::kBer)) return false;
-        return tlv::read_tlv(value, tlv::kOctetString, keyId, tlv::Profile::kBer) == tlv::kOk && value.empty();
-    }
-    return false;
-}
-
 int copy_out(BIN *out, const BIN &b) {
     set_bin(out, b.value, b.length);
     return 0;
@@ -56,56 +33,6 @@ bool self_issued(const BIN &cert) {
 }
 
 }  // namespace
-
-namespace ostrel::pkcs7 {
-
-// Certificate ::= SEQUENCE { tbsCertificate SEQUENCE { [0] version OPTIONAL, serialNumber,
-//   signature, issuer, validity, subject, subjectPublicKeyInfo, [1] OPTIONAL, [2] OPTIONAL,
-//   [3] extensions OPTIONAL }, signatureAlgorithm, signature }
-bool cert_view(const BIN &cert, CertView &v) {
-    Reader r(cert.value, cert.length), c, tbs, content;
-    uint8_t tag = 0;
-    if (tlv::read_tlv(r, tlv::kSequence, c, tlv::Profile::kBer) ||
-        tlv::read_tlv(c, tlv::kSequence, tbs, tlv::Profile::kBer))
-        return false;
-    if (tlv::next_is(tbs, 0xA0) && tlv::read_any(tbs, tag, content, nullptr, tlv::Profile::kBer)) return false;
-    Reader skip;
-    if (tlv::read_tlv(tbs, tlv::kInteger, skip, tlv::Profile::kBer) ||
-        tlv::read_tlv(tbs, tlv::kSequence, skip, tlv::Profile::kBer))
-        return false;
-    if (tlv::read_any(tbs, tag, content, &v.issuer, tlv::Profile::kBer) || tag != tlv::kSequence) return false;
-    if (tlv::read_tlv(tbs, tlv::kSequence, skip, tlv::Profile::kBer)) return false;
-    if (tlv::read_any(tbs, tag, content, &v.subject, tlv::Profile::kBer) || tag != tlv::kSequence) return false;
-    if (tlv::read_any(tbs, tag, content, &v.spki, tlv::Profile::kBer) || tag != tlv::kSequence) return false;
-    v.extensions = Reader();
-    while (!tbs.empty()) {
-        Reader whole;
-        if (tlv::read_any(tbs, tag, content, &whole, tlv::Profile::kBer)) return false;
-        if (tag == 0xA3) v.extensions = content;
-    }
-    return true;
-}
-
-int cert_key_id(BinOwner &out, const BIN &cert) {
-    CertView v;
-    if (!cert_view(cert, v)) return QRT_PKCS7_BAD_CERT;
-    Reader id;
-    if (!v.extensions.empty() && ski_extension(v.extensions, id)) {
-        set_bin(out.get(), id.data(), id.remaining());
-        return 0;
-    }
-    // SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier, subjectPublicKey BIT STRING }
-    Reader spki = v.spki, body, alg, bits;
-    if (tlv::read_tlv(spki, tlv::kSequence, body, tlv::Profile::kBer) ||
-        tlv::read_tlv(body, tlv::kSequence, alg, tlv::Profile::kBer) ||
-        tlv::read_tlv(body, tlv::kBitString, bits, tlv::Profile::kBer) || bits.empty())
-        return QRT_PKCS7_BAD_CERT;
-    (void)bits.skip(1);
-    BIN key{static_cast<unsigned>(bits.remaining()), const_cast<uint8_t *>(bits.data())};
-    return QRT_CSP_Hash(out.get(), &key, QRT_CSP_HASH_SHA1);
-}
-
-}  // namespace ostrel::pkcs7
 
 extern "C" {
 

@@ -107,24 +107,6 @@ ZQ_CSP_PEncParam oaep_param(int algID) {
     return p;
 }
 
-// The subject key identifier of a certificate: its extension, else the SHA-1 of its public key.
-bool cert_ski(const BIN &cert, BinOwner &out) {
-    AsnTree<Certificate> c(Certificate_PDU);
-    if (c.decode(&cert) != 0) return false;
-    const TBSCertificate &tbs = c->tbsCertificate;
-    if (tbs.bit_mask & TBSCertificate_extensions_present) {
-        if (const Extension *e = QRT_GetExtension(tbs.extensions, &id_ce_subjectKeyIdentifier)) {
-            AsnTree<OctetString> os(OctetString_PDU);
-            if (os.decode(&e->extnValue) != 0) return false;
-            set_bin(out.get(), os->value, os->length);
-            return true;
-        }
-    }
-    const BitString &key = tbs.subjectPublicKeyInfo.subjectPublicKey;
-    BIN k{(key.length + 7) / 8, key.value};
-    return QRT_CSP_Hash(out.get(), &k, kSha1) == 0;
-}
-
 }  // namespace
 
 namespace ostrel::pkcs7 {
@@ -202,8 +184,6 @@ int recip_unwrap(BinOwner &key, const ZQ_PKCS7_RECIP_INFO &ri, const BIN &privKe
     set_bin(key.get(), use->value, use->length);
     return 0;
 }
-
-bool cert_key_id(const BIN &cert, BinOwner &out) { return cert_ski(cert, out); }
 
 }  // namespace ostrel::pkcs7
 
@@ -313,7 +293,7 @@ QRT_API const ZQ_PKCS7_RECIP_INFO *QRT_PKCS7_RecipInfos_Find(const ZQ_PKCS7_RECI
             if (has_bytes(ri->subjectKeyId)) {
                 if (!tried) {
                     tried = true;
-                    have_ski = cert_ski(*cert, ski);
+                    have_ski = cert_key_id(ski, *cert) == 0;
                 }
                 if (have_ski && ski->length == ri->subjectKeyId->length &&
                     std::memcmp(ski->value, ri->subjectKeyId->value, ski->length) == 0)

@@ -124,10 +124,10 @@ int verify_signature(const BIN &sig, const BIN &message, int algID, int digestID
     } else if (int rc = signer_alg(alg, algID, digestID)) {
         return rc;
     }
-    AsnTree<Certificate> c(Certificate_PDU);
-    if (c.decode(&cert) != 0) return QRT_PKCS7_BAD_CERT;
-    const BIN &spki = c->tbsCertificate.subjectPublicKeyInfo_encoded;
-    if (!has_bytes(&spki)) return QRT_PKCS7_BAD_CERT;
+    // the key as it stands in the certificate, read in place
+    CertView v;
+    if (!cert_view(cert, v) || v.spki.empty()) return QRT_PKCS7_BAD_CERT;
+    const BIN spki{static_cast<unsigned>(v.spki.remaining()), const_cast<uint8_t *>(v.spki.data())};
     if (!sig.length) return QRT_PKCS7_INVALID_SIGNATURE;
     int rc = QRT_CSP_VerifySignedDataAlg(&alg, &message, &sig, &spki, nullptr);
     if (rc == QRT_CSP_INVALID_SIGNATURE) return QRT_PKCS7_INVALID_SIGNATURE;

@@ -6,9 +6,7 @@
 //                  (OpenSSL also with certificate and key already parsed)
 //   DecodeEnveloped1M/... AES-256-CBC enveloped data opened with the recipient's DER key
 // The run ends with the ratios OpenSSL CPU time / ours (above 1: we are faster).
-#include <atomic>
 #include <benchmark/benchmark.h>
-#include <cstdlib>
 #include <malloc.h>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
@@ -17,7 +15,9 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -422,7 +422,8 @@ void heap_openssl_verify(benchmark::State &st, size_t size) {
 
 void heap_openssl_decrypt(benchmark::State &st, size_t size) {
     Fixture &f = fixture();
-    peak_heap(st, f.envelopedMsg[size].size(), [&] { return openssl_decode_enveloped(f.envelopedMsg[size], f.key, f.leaf); });
+    peak_heap(st, f.envelopedMsg[size].size(),
+              [&] { return openssl_decode_enveloped(f.envelopedMsg[size], f.key, f.leaf); });
 }
 
 }  // namespace
@@ -478,8 +479,7 @@ void register_all() {
                                                  {"PeakHeap1M/DecodeEnveloped", heap_decode_enveloped},
                                                  {"PeakHeap1M/OpenSSL_PKCS7_verify", heap_openssl_verify},
                                                  {"PeakHeap1M/OpenSSL_CMS_decrypt", heap_openssl_decrypt}};
-    for (auto [name, fn] : heaps)
-        benchmark::RegisterBenchmark(name, fn, k1M)->Iterations(1);
+    for (auto [name, fn] : heaps) benchmark::RegisterBenchmark(name, fn, k1M)->Iterations(1);
 }
 
 }  // namespace

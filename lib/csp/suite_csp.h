@@ -455,8 +455,8 @@ QRT_API int QRT_CSP_PBKDF2(BIN *key, unsigned keyLength, const BIN *password, co
                            int prfHashID);
 /* RFC 7292 appendix B: id 1 key material, 2 IV, 3 MAC key; bmpPassword is the password already
  * in its BMPString form with the two-byte terminator (empty BIN: no password block). */
-QRT_API int QRT_CSP_PKCS12_KDF(BIN *out, unsigned length, const BIN *bmpPassword, const BIN *salt,
-                               unsigned iterations, int id, int hashID);
+QRT_API int QRT_CSP_PKCS12_KDF(BIN *out, unsigned length, const BIN *bmpPassword, const BIN *salt, unsigned iterations,
+                               int id, int hashID);
 
 /* ---- Signatures of X.509 objects ---------------------------------------------------------
  *

@@ -105,8 +105,8 @@ int alg_of_pkey(int pkeyID) {
     }
 }
 
-const unsigned char kRsaEncryptionNull[] = {0x30, 0x0d, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7,
-                                            0x0d, 0x01, 0x01, 0x01, 0x05, 0x00};
+const unsigned char kRsaEncryptionNull[] = {0x30, 0x0d, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86,
+                                            0xf7, 0x0d, 0x01, 0x01, 0x01, 0x05, 0x00};
 
 }  // namespace
 
@@ -174,8 +174,19 @@ int signer_alg(ZQ_CSP_SigAlg &alg, int algID, int digestID) {
         alg = ZQ_CSP_SigAlg{QRT_CSP_SIGN_RSA_PSS, hash, QRT_CSP_PKEY_RSA, hash, 0};
         return 0;
     }
-    static const int kPkey[] = {0, QRT_CSP_PKEY_RSA, 0, QRT_CSP_PKEY_DSA, 0, QRT_CSP_PKEY_ECDSA, 0, 0, 0, 0, 0,
-                                QRT_CSP_PKEY_KCDSA, QRT_CSP_PKEY_ECKCDSA};
+    static const int kPkey[] = {0,
+                                QRT_CSP_PKEY_RSA,
+                                0,
+                                QRT_CSP_PKEY_DSA,
+                                0,
+                                QRT_CSP_PKEY_ECDSA,
+                                0,
+                                0,
+                                0,
+                                0,
+                                0,
+                                QRT_CSP_PKEY_KCDSA,
+                                QRT_CSP_PKEY_ECKCDSA};
     if (QRT_CSP_SigAlg_ForKey(&alg, kPkey[algID], hash) != 0) return QRT_PKCS7_UNKNOWN_DIGESTID;
     return 0;
 }

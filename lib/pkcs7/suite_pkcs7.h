@@ -74,18 +74,18 @@ extern "C" {
 #define QRT_PKCS7_ALG_ECKCDSA 12
 
 /* Content encryption (CBC, PKCS#5 padding): id, key bytes. */
-#define QRT_PKCS7_DES 1          /* des_cbc, 8 */
-#define QRT_PKCS7_DES3 2         /* des_ede3_cbc, 24 */
-#define QRT_PKCS7_RC2 3          /* rc2_cbc, 1..128 (24 written), RC2-CBC parameter */
-#define QRT_PKCS7_CAMELLIA128 4  /* camellia128-cbc, 16 */
-#define QRT_PKCS7_SEED 8         /* seedCBC, 16 */
-#define QRT_PKCS7_ARIA 9         /* ariaCBC, 16 */
-#define QRT_PKCS7_ARIA128 16     /* ariaCBC, 16 */
-#define QRT_PKCS7_ARIA192 17     /* ARIA-192-CBC, 24 */
-#define QRT_PKCS7_ARIA256 18     /* ARIA-256-CBC, 32 */
-#define QRT_PKCS7_AES128 19      /* id-aes128-CBC, 16 */
-#define QRT_PKCS7_AES192 20      /* id-aes192-CBC, 24 */
-#define QRT_PKCS7_AES256 21      /* id-aes256-CBC, 32 */
+#define QRT_PKCS7_DES 1         /* des_cbc, 8 */
+#define QRT_PKCS7_DES3 2        /* des_ede3_cbc, 24 */
+#define QRT_PKCS7_RC2 3         /* rc2_cbc, 1..128 (24 written), RC2-CBC parameter */
+#define QRT_PKCS7_CAMELLIA128 4 /* camellia128-cbc, 16 */
+#define QRT_PKCS7_SEED 8        /* seedCBC, 16 */
+#define QRT_PKCS7_ARIA 9        /* ariaCBC, 16 */
+#define QRT_PKCS7_ARIA128 16    /* ariaCBC, 16 */
+#define QRT_PKCS7_ARIA192 17    /* ARIA-192-CBC, 24 */
+#define QRT_PKCS7_ARIA256 18    /* ARIA-256-CBC, 32 */
+#define QRT_PKCS7_AES128 19     /* id-aes128-CBC, 16 */
+#define QRT_PKCS7_AES192 20     /* id-aes192-CBC, 24 */
+#define QRT_PKCS7_AES256 21     /* id-aes256-CBC, 32 */
 
 /* Key transport to a recipient. */
 #define QRT_PKCS7_KEYTRANS_RSA 1  /* rsaEncryption, PKCS#1 v1.5 */
@@ -102,10 +102,10 @@ extern "C" {
 #define QRT_PKCS7_AT_CHAIN_HASH 20
 
 /* Limits of what is read: more is refused before any public-key work. */
-#define QRT_PKCS7_MAX_SIGNERS 64       /* 37331 (37333 in signed-and-enveloped data) */
-#define QRT_PKCS7_MAX_CERTS 4096       /* 37331 */
-#define QRT_PKCS7_MAX_CRLS 4096        /* 37331 */
-#define QRT_PKCS7_MAX_RECIPIENTS 4096  /* 37332 */
+#define QRT_PKCS7_MAX_SIGNERS 64      /* 37331 (37333 in signed-and-enveloped data) */
+#define QRT_PKCS7_MAX_CERTS 4096      /* 37331 */
+#define QRT_PKCS7_MAX_CRLS 4096       /* 37331 */
+#define QRT_PKCS7_MAX_RECIPIENTS 4096 /* 37332 */
 
 /* ---- Records ----------------------------------------------------------------------------- */
 
@@ -324,8 +324,7 @@ QRT_API int QRT_PKCS7_Attributes_Decode(ZQ_PKCS7_ATTRIBS *list, const BIN *in);
 QRT_API int QRT_PKCS7_Attributes_GenAuth(BIN *out, int digestID, const ZQ_PKCS7_CONTENT *content);
 /* Exactly one contentType and one messageDigest attribute with one value each (37340; missing:
  * 37370, 37371); the type must be the content's (37319) and the digest its digest (37351). */
-QRT_API int QRT_PKCS7_Attributes_CheckAuth(const ZQ_PKCS7_ATTRIBS *list, int digestID,
-                                           const ZQ_PKCS7_CONTENT *content);
+QRT_API int QRT_PKCS7_Attributes_CheckAuth(const ZQ_PKCS7_ATTRIBS *list, int digestID, const ZQ_PKCS7_CONTENT *content);
 QRT_API void QRT_PKCS7_Attributes_Reset(ZQ_PKCS7_ATTRIBS *list);
 QRT_API void QRT_PKCS7_Attributes_Free(ZQ_PKCS7_ATTRIBS *list);
 
@@ -352,8 +351,8 @@ QRT_API void QRT_PKCS7_SignerInfos_Free(ZQ_PKCS7_SIGNER_INFOS *list);
 /* Digest and signature of bytes with the table's algorithms (sign: privKey, and the signer's
  * certificate for its parameters and public value). */
 QRT_API int QRT_PKCS7_ComputeDigest(BIN *out, const BIN *in, int digestID);
-QRT_API int QRT_PKCS7_ComputeSignature(BIN *signature, const BIN *message, int algID, int digestID,
-                                       const BIN *privKey, const BIN *cert);
+QRT_API int QRT_PKCS7_ComputeSignature(BIN *signature, const BIN *message, int algID, int digestID, const BIN *privKey,
+                                       const BIN *cert);
 /* sigAlg: the signer's digestEncryptionAlgorithm (DER), or NULL for the one algID writes. */
 QRT_API int QRT_PKCS7_VerifySignature(const BIN *signature, const BIN *message, int algID, int digestID,
                                       const BIN *sigAlg, const BIN *cert);
@@ -364,6 +363,9 @@ QRT_API ZQ_PKCS7_SIGNED *QRT_PKCS7_Signed_New(void);
 /* Decodes signed data from a decoded ContentInfo. verifyFlag: also Signed_Verify against the
  * embedded certificates. */
 QRT_API int QRT_PKCS7_Signed_Decode(ZQ_PKCS7_SIGNED *sd, const ZQ_PKCS7_CONTENT *contentInfo, int verifyFlag);
+/* The same from the DER ContentInfo, in one parse: a message of definite lengths is read in
+ * place (no copy of it), BER through the content layer. 37310 for another content type. */
+QRT_API int QRT_PKCS7_Signed_DecodeBin(ZQ_PKCS7_SIGNED *sd, const BIN *contentInfo, int verifyFlag);
 /* DER ContentInfo of the signed data. */
 QRT_API int QRT_PKCS7_Signed_Encode(BIN *out, const ZQ_PKCS7_SIGNED *sd);
 /* Signs every signer without a signature over content and takes the content over (a copy). */
@@ -407,8 +409,7 @@ QRT_API int QRT_PKCS7_RecipInfo_Envelope(ZQ_PKCS7_RECIP_INFO *ri, const BIN *con
  * unwrap that fails goes on with a random 16-byte key (RFC 3218): the content then fails to
  * decrypt, as under a wrong key. */
 QRT_API int QRT_PKCS7_RecipInfo_Develope(BIN *contentKey, const ZQ_PKCS7_RECIP_INFO *ri, const BIN *privKey);
-QRT_API int QRT_PKCS7_RecipInfo_DevelopeWithRSAOAEP(BIN *contentKey, const ZQ_PKCS7_RECIP_INFO *ri,
-                                                    const BIN *privKey);
+QRT_API int QRT_PKCS7_RecipInfo_DevelopeWithRSAOAEP(BIN *contentKey, const ZQ_PKCS7_RECIP_INFO *ri, const BIN *privKey);
 QRT_API void QRT_PKCS7_RecipInfo_Reset(ZQ_PKCS7_RECIP_INFO *ri);
 QRT_API ZQ_PKCS7_RECIP_INFOS *QRT_PKCS7_RecipInfos_New(void);
 /* Appends ri, taking over what it owns. */
@@ -445,8 +446,8 @@ QRT_API int QRT_PKCS7_EncodeEnveloped(BIN *out, int encID, const BIN *content, c
 /* recipientCerts: one recipient each (v1.5 key transport). */
 QRT_API int QRT_PKCS7_EncodeEnvelopedEx(BIN *out, int encID, const BIN *content, const ZQ_BIN_LIST *recipientCerts);
 /* keyTrans: QRT_PKCS7_KEYTRANS_RSA or _OAEP for every recipient. */
-QRT_API int QRT_PKCS7_EncodeEnvelopedExBig(BIN *out, int encID, const BIN *content,
-                                           const ZQ_BIN_LIST *recipientCerts, int keyTrans);
+QRT_API int QRT_PKCS7_EncodeEnvelopedExBig(BIN *out, int encID, const BIN *content, const ZQ_BIN_LIST *recipientCerts,
+                                           int keyTrans);
 QRT_API int QRT_PKCS7_DecodeEnveloped(int *encIdOut, BIN *contentOut, const BIN *in, const BIN *recipientCert,
                                       const BIN *privKey);
 /* Two phases: the recipient's encrypted key, for a separate key holder; then the content. */
@@ -502,12 +503,10 @@ QRT_API int QRT_PKCS7_EncodeGWConnReq(BIN *out, const BIN *clientCert, const BIN
 QRT_API int QRT_PKCS7_DecodeGWConnReq(BIN *clientCertOut, BIN *dataOut, const BIN *in);
 /* Connection response: status, the server's certificate (optional) and a list of data values. */
 QRT_API int QRT_PKCS7_EncodeGWConnResp(BIN *out, int status, const BIN *serverCert, const ZQ_PKCS7_GW_SET *dataSet);
-QRT_API int QRT_PKCS7_DecodeGWConnResp(int *statusOut, BIN *serverCertOut, ZQ_PKCS7_GW_SET **dataSetOut,
-                                       const BIN *in);
+QRT_API int QRT_PKCS7_DecodeGWConnResp(int *statusOut, BIN *serverCertOut, ZQ_PKCS7_GW_SET **dataSetOut, const BIN *in);
 /* One enveloped item (GWEnvelopedItem DER) for recipientCert with RSA-OAEP (SHA-1), and back. */
 QRT_API int QRT_PKCS7_GWEnveloped_GWEnvelope(BIN *itemOut, int encID, const BIN *content, const BIN *recipientCert);
-QRT_API int QRT_PKCS7_GWEnvelopedData_GWDevelope(int *encIdOut, BIN *contentOut, const BIN *item,
-                                                 const BIN *privKey);
+QRT_API int QRT_PKCS7_GWEnvelopedData_GWDevelope(int *encIdOut, BIN *contentOut, const BIN *item, const BIN *privKey);
 /* Enveloped items: each content (DER ContentInfo) enveloped for recipientCert with RSA-OAEP
  * (SHA-1); decoding opens every item with privKey. */
 QRT_API int QRT_PKCS7_EncodeGWEnvelopedData(BIN *out, int encID, const ZQ_PKCS7_GW_SET *contents,

@@ -39,8 +39,7 @@ void alloc_bin(BIN *out, size_t n) {
 void set_bin(BIN *out, const void *p, size_t n) {
     QRT_BIN_Reset(out);
     if (n > 0x7fffffffu) throw std::bad_alloc();
-    if (n && QRT_BIN_Set(out, static_cast<const unsigned char *>(p), static_cast<int>(n)) != 0)
-        throw std::bad_alloc();
+    if (n && QRT_BIN_Set(out, static_cast<const unsigned char *>(p), static_cast<int>(n)) != 0) throw std::bad_alloc();
 }
 
 }  // namespace ostrel::pkcs7

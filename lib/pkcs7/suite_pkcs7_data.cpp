@@ -63,8 +63,7 @@ QRT_API int QRT_PKCS7_DVCS_EncodeData(BIN *out, const BIN *data, int kind) {
     if (!out || !data || (data->length && !data->value)) return QRT_PKCS7_INVALID_INPUT;
     *out = BIN{0, nullptr};
     return OSTREL_GUARD_TRACE([&] {
-        if (kind != QRT_PKCS7_DVCS_REQUEST && kind != QRT_PKCS7_DVCS_RESPONSE)
-            return QRT_PKCS7_UNKNOWN_TYPEID;
+        if (kind != QRT_PKCS7_DVCS_REQUEST && kind != QRT_PKCS7_DVCS_RESPONSE) return QRT_PKCS7_UNKNOWN_TYPEID;
         if (int rc = wrap_octets(out, kind, data)) return rc;
         return 0;
     });

@@ -253,7 +253,8 @@ QRT_API int QRT_PKCS7_DecodeRC2Param(int *effectiveBits, BIN *iv, const BIN *in)
         } else {
             AsnTree<RC2_CBC_Parameter> p(RC2_CBC_Parameter_PDU);
             if (p.decode(in) != 0) return kBadRc2Param;
-            if (p->bit_mask & RC2_CBC_Parameter_rc2ParameterVersion_present) bits = rc2_bits_of_version(p->rc2ParameterVersion);
+            if (p->bit_mask & RC2_CBC_Parameter_rc2ParameterVersion_present)
+                bits = rc2_bits_of_version(p->rc2ParameterVersion);
             set_bin(v.get(), p->iv.value, p->iv.length);
         }
         if (bits < 1 || bits > kRc2MaxBits || v->length != 8) return kBadRc2Param;

@@ -86,7 +86,6 @@ int cert_key_id(BinOwner &out, const BIN &cert) {
     return QRT_CSP_Hash(out.get(), &key, QRT_CSP_HASH_SHA1);
 }
 
-
 bool cert_issuer_serial(const BIN &cert, Reader &issuer, Reader &serial) {
     CertView v;
     if (!cert_view(cert, v)) return false;

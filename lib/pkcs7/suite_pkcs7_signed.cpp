@@ -95,7 +95,13 @@ int decode_signed(ZQ_PKCS7_SIGNED &sd, const ZQ_PKCS7_CONTENT &ci, int verifyFla
 
 // The elements of a SET OF in DER order (as octet strings: distinct complete encodings never
 // differ only by trailing octets).
-void sort_set(std::vector<Bytes> &items) { std::sort(items.begin(), items.end()); }
+void sort_set(std::vector<Bytes> &items) {
+    std::sort(items.begin(), items.end(), [](const Bytes &a, const Bytes &b) {
+        size_t n = std::min(a.size(), b.size());
+        int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
+        return c < 0 || (c == 0 && a.size() < b.size());
+    });
+}
 
 // Contents of a SET OF or an implicitly tagged list: the elements one after another.
 Bytes joined(const std::vector<Bytes> &items) {
@@ -106,7 +112,8 @@ Bytes joined(const std::vector<Bytes> &items) {
 
 Bytes joined(const ZQ_PKCS7_BIN_SET *set) {
     Bytes out;
-    for (const ZQ_PKCS7_BIN_SET *p = set; p; p = p->next) out.insert(out.end(), p->value.value, p->value.value + p->value.length);
+    for (const ZQ_PKCS7_BIN_SET *p = set; p; p = p->next)
+        out.insert(out.end(), p->value.value, p->value.value + p->value.length);
     return out;
 }
 
@@ -285,15 +292,8 @@ bool signed_value_in_place(const BIN &in, BIN &value) {
 
 int decode_signed_one(int *digestIdOut, BIN *contentOut, BIN *signerCertOut, BIN *issuerCertOut, BIN *crlOut,
                       const BIN *in) {
-    ContentHolder ci;
-    BIN in_place{0, nullptr};
-    ZQ_PKCS7_CONTENT view{QRT_PKCS7_SIGNED, &in_place};
-    if (!signed_value_in_place(*in, in_place))
-        if (int rc = QRT_PKCS7_Content_Decode(&ci.c, in)) return rc;
     SignedHolder h;
-    if (int rc = QRT_PKCS7_Signed_Decode(&h.sd, ci.c.value ? &ci.c : &view, 0)) return rc;
-    // the record holds copies of all it needs: the outer copy goes before contentOut is made
-    QRT_PKCS7_Content_Reset(&ci.c);
+    if (int rc = QRT_PKCS7_Signed_DecodeBin(&h.sd, in, 0)) return rc;
     BinOwner content, cert, issuer, crl;
     if (contentOut)
         if (int rc = QRT_PKCS7_Content_Encode(content.get(), &h.sd.content)) return rc;
@@ -357,6 +357,21 @@ QRT_API int QRT_PKCS7_Signed_Decode(ZQ_PKCS7_SIGNED *sd, const ZQ_PKCS7_CONTENT 
         }
         if (rc) QRT_PKCS7_Signed_Reset(sd);
         return rc;
+    });
+}
+
+QRT_API int QRT_PKCS7_Signed_DecodeBin(ZQ_PKCS7_SIGNED *sd, const BIN *contentInfo, int verifyFlag) {
+    if (!sd || !has_bytes(contentInfo)) return QRT_PKCS7_INVALID_INPUT;
+    QRT_PKCS7_Signed_Reset(sd);
+    return OSTREL_GUARD_TRACE([&] {
+        BIN in_place{0, nullptr};
+        ZQ_PKCS7_CONTENT view{QRT_PKCS7_SIGNED, &in_place};
+        if (signed_value_in_place(*contentInfo, in_place)) return QRT_PKCS7_Signed_Decode(sd, &view, verifyFlag);
+        // BER with indefinite lengths: through the content layer (the record keeps copies of all
+        // it needs, so the outer copy goes when this returns)
+        ContentHolder ci;
+        if (int rc = QRT_PKCS7_Content_Decode(&ci.c, contentInfo)) return rc;
+        return QRT_PKCS7_Signed_Decode(sd, &ci.c, verifyFlag);
     });
 }
 

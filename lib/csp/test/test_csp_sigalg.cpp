@@ -305,8 +305,8 @@ TEST_F(CspSigAlg, SignerAlgorithms) {
         int hash, sign, pkey;
     };
     const Row rows[] = {
-        {kRsaEncryption, 6, 4, 1}, {kRsaEncryption, 3, 3, 1}, {kIdDsa, 3, 15, 3},
-        {kIdEcPublicKey, 7, 16, 5}, {kKcdsa1, 6, 27, 11}, {hex("2a864886f70d01010b"), 6, 4, 1},
+        {kRsaEncryption, 6, 4, 1},           {kRsaEncryption, 3, 3, 1}, {kIdDsa, 3, 15, 3},
+        {kIdEcPublicKey, 7, 16, 5},          {kKcdsa1, 6, 27, 11},      {hex("2a864886f70d01010b"), 6, 4, 1},
         {hex("2a8648ce3d040302"), 6, 16, 5},
     };
     for (const Row &r : rows) {

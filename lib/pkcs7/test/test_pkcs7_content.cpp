@@ -170,7 +170,8 @@ TEST(Pkcs7Content, SignerIdentifierTable) {
     for (int d : {1, 2, 3, 5, 6, 7, 8}) EXPECT_EQ(QRT_PKCS7_ObjID_To_DigestID(QRT_PKCS7_DigestID_To_ObjID(d)), d);
     EXPECT_EQ(QRT_PKCS7_DigestID_To_ObjID(4), nullptr);
     EXPECT_EQ(QRT_PKCS7_DigestID_To_HashID(5), QRT_CSP_HASH_HAS160);
-    for (int e : {1, 2, 3, 4, 8, 9, 17, 18, 19, 20, 21}) EXPECT_EQ(QRT_PKCS7_ObjID_To_EncID(QRT_PKCS7_EncID_To_ObjID(e)), e);
+    for (int e : {1, 2, 3, 4, 8, 9, 17, 18, 19, 20, 21})
+        EXPECT_EQ(QRT_PKCS7_ObjID_To_EncID(QRT_PKCS7_EncID_To_ObjID(e)), e);
     EXPECT_EQ(QRT_PKCS7_ObjID_To_EncID(&rc2CBC), QRT_PKCS7_RC2);
     int key = 0, cipher = 0;
     EXPECT_EQ(QRT_PKCS7_GetEncInfo(&key, &cipher, 5), QRT_PKCS7_UNKNOWN_ENCID);
@@ -218,6 +219,7 @@ TEST(Pkcs7Content, FrameAndTexts) {
     EXPECT_STREQ(QRT_PKCS7_GetErrorReason(QRT_PKCS7_INVALID_SIGNATURE, 1), "invalid signature");
     EXPECT_STREQ(QRT_PKCS7_GetErrorReason(QRT_PKCS7_NO_MESSAGE_DIGEST_ATTRIB, 1), "no message digest attrib");
     EXPECT_STRNE(QRT_PKCS7_GetErrorReason(QRT_PKCS7_INVALID_SIGNATURE, 0), "");
-    EXPECT_STREQ(QRT_PKCS7_GetErrorReason(QRT_CSP_INVALID_SIGNATURE, 1), QRT_CSP_GetErrorReason(QRT_CSP_INVALID_SIGNATURE, 1));
+    EXPECT_STREQ(QRT_PKCS7_GetErrorReason(QRT_CSP_INVALID_SIGNATURE, 1),
+                 QRT_CSP_GetErrorReason(QRT_CSP_INVALID_SIGNATURE, 1));
     EXPECT_STREQ(QRT_PKCS7_GetErrorReason(9999, 1), "");
 }

@@ -21,9 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "../lib/common/test/ostrel/der_build.hpp"
+#include "bench_ratio.hpp"
 #include "suite_ctl.h"
 
 namespace {
+
+using ostrel::test::der::tlv;
 
 using Bytes = std::vector<unsigned char>;
 
@@ -49,21 +53,6 @@ X509 *make_cert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey
     X509_set_pubkey(x, key);
     X509_sign(x, issuerKey ? issuerKey : key, EVP_sha256());
     return x;
-}
-
-Bytes tlv(unsigned char tag, const Bytes &content) {
-    Bytes out{tag};
-    size_t n = content.size();
-    if (n < 0x80) {
-        out.push_back(static_cast<unsigned char>(n));
-    } else {
-        Bytes len;
-        for (size_t m = n; m; m >>= 8) len.insert(len.begin(), static_cast<unsigned char>(m));
-        out.push_back(static_cast<unsigned char>(0x80 | len.size()));
-        out.insert(out.end(), len.begin(), len.end());
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
 }
 
 void append(Bytes &to, const Bytes &b) { to.insert(to.end(), b.begin(), b.end()); }
@@ -208,35 +197,6 @@ void open_openssl(benchmark::State &st) {
     }
 }
 
-// Prints, after the table, OpenSSL's CPU time over ours for every pair of a family (CPU time: the
-// machines these run on are shared).
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &r : runs) {
-            if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
-            std::string name = r.benchmark_name();
-            size_t slash = name.find('/');
-            if (slash != std::string::npos)
-                times_[name.substr(0, slash)][name.substr(slash + 1)] = r.GetAdjustedCPUTime();
-        }
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        for (auto &[family, impls] : times_) {
-            auto ours = impls.find("Ostrel");
-            if (ours == impls.end() || ours->second <= 0) continue;
-            for (auto &[impl, t] : impls)
-                if (impl != "Ostrel")
-                    std::printf("ratio %-12s %-24s / Ostrel = %.2f\n", family.c_str(), impl.c_str(), t / ours->second);
-        }
-    }
-
-  private:
-    std::map<std::string, std::map<std::string, double>> times_;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -244,7 +204,7 @@ int main(int argc, char **argv) {
     benchmark::RegisterBenchmark("OpenCheck400/OpenSSL_CMS", open_openssl);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    ostrel::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

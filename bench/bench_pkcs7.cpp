@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_ratio.hpp"
 #include "suite_pkcs7.h"
 
 namespace {
@@ -430,35 +431,6 @@ void heap_openssl_decrypt(benchmark::State &st, size_t size) {
 
 namespace {
 
-// Prints, after the table, OpenSSL's CPU time over ours for every pair of a family (CPU time: the
-// machines these run on are shared).
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &r : runs) {
-            if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
-            std::string name = r.benchmark_name();
-            size_t slash = name.find('/');
-            if (slash != std::string::npos)
-                times_[name.substr(0, slash)][name.substr(slash + 1)] = r.GetAdjustedCPUTime();
-        }
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        for (auto &[family, impls] : times_) {
-            auto ours = impls.find("Ostrel");
-            if (ours == impls.end() || ours->second <= 0) continue;
-            for (auto &[impl, t] : impls)
-                if (impl != "Ostrel")
-                    std::printf("ratio %-12s %-24s / Ostrel = %.2f\n", family.c_str(), impl.c_str(), t / ours->second);
-        }
-    }
-
-  private:
-    std::map<std::string, std::map<std::string, double>> times_;
-};
-
 void register_all() {
     constexpr size_t k1K = 1024, k1M = size_t{1} << 20;
     for (auto [label, size] : {std::pair{"1K", k1K}, std::pair{"1M", k1M}}) {
@@ -495,7 +467,7 @@ int main(int argc, char **argv) {
     register_all();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    ostrel::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -13,11 +13,18 @@
 #include "suite_cas.h"
 #include "suite_codec.h"
 #include "suite_config.h"
+#include "suite_crl.h"
 #include "suite_crs.h"
 #include "suite_crypto.h"
 #include "suite_csp.h"
+#include "suite_ctl.h"
 #include "suite_io.h"
 #include "suite_php.h"
+#include "suite_pkc.h"
+#include "suite_pkcs12.h"
+#include "suite_pkcs5.h"
+#include "suite_pkcs7.h"
+#include "suite_pkcs8.h"
 #include "suite_ras.h"
 #include "suite_sss.h"
 
@@ -88,6 +95,13 @@ TEST(ErrorLists, EveryLibraryAnswersWithItsListsTexts) {
     check("crs", QRT_CRS_GetErrorReason);
     check("php", QRT_PHP_GetErrorReason);
     check("sss", QRT_SSS_GetErrorReason);
+    check("crl", QRT_CRL_GetErrorReason);
+    check("pkc", QRT_PKC_GetErrorReason);
+    check("pkcs7", QRT_PKCS7_GetErrorReason);
+    check("ctl", QRT_CTL_GetErrorReason);
+    check("pkcs5", QRT_PKCS5_GetErrorReason);
+    check("pkcs8", QRT_PKCS8_GetErrorReason);
+    check("pkcs12", QRT_PKCS12_GetErrorReason);
 }
 
 TEST(ErrorLists, CryptoCoreTexts) {

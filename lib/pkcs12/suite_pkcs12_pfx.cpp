@@ -2,6 +2,7 @@
 // the bags with their attributes, and the two integrity modes.
 #include <algorithm>
 
+#include "ostrel/der_order.hpp"
 #include "pkcs12_internal.h"
 
 using namespace ostrel;
@@ -380,7 +381,7 @@ void put_attributes(SecBytes &out, const Bag &bag) {
         attrs.emplace_back(whole.data(), whole.data() + whole.remaining());
     }
     if (attrs.empty()) return;
-    std::sort(attrs.begin(), attrs.end());  // DER order of a SET OF
+    sort_der_set(attrs.begin(), attrs.end());
     SecBytes set;
     for (const SecBytes &a : attrs) put_raw(set, span_of(a));
     put_tlv(out, kSet, set);

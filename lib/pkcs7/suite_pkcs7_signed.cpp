@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "ostrel/der_order.hpp"
 #include "pkcs7_signed.hpp"
 
 using namespace ostrel;
@@ -93,16 +94,6 @@ int decode_signed(ZQ_PKCS7_SIGNED &sd, const ZQ_PKCS7_CONTENT &ci, int verifyFla
     return 0;
 }
 
-// The elements of a SET OF in DER order (as octet strings: distinct complete encodings never
-// differ only by trailing octets).
-void sort_set(std::vector<Bytes> &items) {
-    std::sort(items.begin(), items.end(), [](const Bytes &a, const Bytes &b) {
-        size_t n = std::min(a.size(), b.size());
-        int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
-        return c < 0 || (c == 0 && a.size() < b.size());
-    });
-}
-
 // Contents of a SET OF or an implicitly tagged list: the elements one after another.
 Bytes joined(const std::vector<Bytes> &items) {
     Bytes out;
@@ -143,8 +134,8 @@ int encode_signed(BIN *out, const ZQ_PKCS7_SIGNED &sd) {
         if (int rc = digest_alg_identifier(alg, d)) return rc;
         algs.push_back(std::move(alg));
     }
-    sort_set(algs);
-    sort_set(infos);
+    sort_der_set(algs.begin(), algs.end());
+    sort_der_set(infos.begin(), infos.end());
 
     // version, digestAlgorithms | contentInfo | [0] certificates, [1] crls, signerInfos
     Bytes head, tail;

@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <compare>
+#include <initializer_list>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ostrel/test_support.hpp"
@@ -536,6 +539,175 @@ TEST(Pkcs8Change, KeyReplacementMergesAttributes) {
     ASSERT_EQ(QRT_PKCS8_ChangeEncPrivKeyInfo(&inplace, &inplace, &pb, &with_vid), 0);
     EXPECT_EQ(attributes_of(bytes(inplace), "pw"), sorted({a, new_vid}));
     QRT_BIN_Reset(&inplace);
+}
+
+// ---- national key files under SEED: python hashlib and openssl enc as the peer ------------------
+
+namespace {
+
+std::string hex(const Bytes &b) { return t::to_hex(b.data(), b.size()); }
+
+// One DER TLV with a definite length.
+Bytes tlv(unsigned char tag, const Bytes &content) {
+    Bytes out{tag}, len;
+    for (size_t n = content.size(); n; n >>= 8) len.insert(len.begin(), static_cast<unsigned char>(n & 0xFF));
+    if (content.size() < 0x80) {
+        out.push_back(static_cast<unsigned char>(content.size()));
+    } else {
+        out.push_back(static_cast<unsigned char>(0x80 | len.size()));
+        out.insert(out.end(), len.begin(), len.end());
+    }
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+// The TLVs that follow one another in der, as tag and contents; empty when one overruns.
+std::vector<std::pair<int, Bytes>> tlvs(const Bytes &der) {
+    std::vector<std::pair<int, Bytes>> out;
+    size_t i = 0;
+    while (i + 2 <= der.size()) {
+        const int tag = der[i];
+        size_t n = der[i + 1];
+        i += 2;
+        if (n & 0x80) {
+            size_t k = n & 0x7F;
+            for (n = 0; k-- && i < der.size();) n = n << 8 | der[i++];
+        }
+        if (n > der.size() - i) return {};
+        out.emplace_back(tag, Bytes(der.begin() + static_cast<long>(i), der.begin() + static_cast<long>(i + n)));
+        i += n;
+    }
+    return out;
+}
+
+const Bytes kOidSeedCbcSha1{0x2A, 0x83, 0x1A, 0x8C, 0x9A, 0x44, 0x01, 0x0F};  // 1.2.410.200004.1.15
+const Bytes kOidSeedCbc{0x2A, 0x83, 0x1A, 0x8C, 0x9A, 0x44, 0x01, 0x04};      // 1.2.410.200004.1.4
+const Bytes kOidPbes2{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x05, 0x0D};
+const Bytes kOidPbkdf2{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x05, 0x0C};
+
+// Key and IV of the SEED schemes from hashlib alone. 4 and 9: DK = SHA-1^count(P || S), key =
+// DK[0..16); IV = SHA-1(DK[16..20))[0..16) for 4, the fixed ASCII IV for 9. PBES2: PBKDF2-HMAC-SHA1,
+// the IV is the one given.
+const char kKdfPy[] = R"(import hashlib, sys
+mode, pw, salt, count = sys.argv[1], sys.argv[2].encode(), bytes.fromhex(sys.argv[3]), int(sys.argv[4])
+if mode == "5":
+    print(hashlib.pbkdf2_hmac("sha1", pw, salt, count, 16).hex(), sys.argv[5])
+else:
+    dk = pw + salt
+    for _ in range(count):
+        dk = hashlib.sha1(dk).digest()
+    iv = hashlib.sha1(dk[16:20]).digest()[:16] if mode == "4" else b"7391046285173904"
+    print(dk[:16].hex(), iv.hex())
+)";
+
+}  // namespace
+
+TEST(Pkcs8Korean, KeyFilesOpenBothWays) {
+    if (!have_openssl()) GTEST_SKIP() << "no openssl command";
+    if (!t::have_command("python3")) GTEST_SKIP() << "no python3";
+    const std::string zero(32, '0');
+    if (t::run("openssl enc -seed-cbc -K " + zero + " -iv " + zero + kLegacy + " -in /dev/null -out /dev/null 2>&1") !=
+        0)
+        GTEST_SKIP() << "openssl enc has no seed-cbc (legacy provider missing)";
+    t::TempDir dir;
+    t::write_file(dir / "kdf.py", kKdfPy);
+    const std::string pw = "kr-pa55";
+
+    Bytes priv = key().priv, vid(20);
+    for (size_t i = 0; i < vid.size(); ++i) vid[i] = static_cast<unsigned char>(0xC0 + i);
+    BIN pk = view(priv), vb = view(vid);
+    const ZQ_PKCS8_PRIVKEY_INFO info = rsa_view(&pk, &vb);
+    Out pki;
+    ASSERT_EQ(QRT_PKCS8_EncodePrivKeyInfo(&pki, &info), 0);
+    const Bytes plain = pki.bytes();
+
+    // "key iv" in hex from the python script.
+    auto derive = [&](int id, const Bytes &salt, unsigned long count, const Bytes &iv) {
+        std::string out, k, v;
+        t::run("python3 " + dir / "kdf.py" + " " + std::to_string(id) + " '" + pw + "' " + hex(salt) + " " +
+                   std::to_string(count) + " '" + hex(iv) + "'",
+               &out);
+        std::istringstream(out) >> k >> v;
+        return std::make_pair(k, v);
+    };
+    auto seed_cbc = [&](bool encrypt, const std::pair<std::string, std::string> &kiv, const Bytes &in) {
+        t::write_file(dir / "in", std::string(in.begin(), in.end()));
+        std::remove((dir / "out").c_str());
+        t::run("openssl enc " + std::string(encrypt ? "-e" : "-d") + " -seed-cbc -K " + kiv.first + " -iv " +
+               kiv.second + kLegacy + " -in " + dir / "in" + " -out " + dir / "out" + " 2>/dev/null");
+        return str(t::read_file(dir / "out"));
+    };
+
+    const Bytes salt{0x5A, 0x17, 0x03, 0xE8, 0x91, 0x2C, 0x44, 0x0B};
+    const Bytes iv{0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+    const Bytes count_der = tlv(0x02, {0x08, 0x00});  // 2048
+    for (int id : {QRT_PKCS5_PBE_SEED_CBC_SHA1, QRT_PKCS5_PBE_SEED_CBC, QRT_PKCS5_PBES2}) {
+        SCOPED_TRACE("pbesID " + std::to_string(id));
+        const bool v2 = id == QRT_PKCS5_PBES2;
+
+        // Peer -> us: a hand-made container (the PrivateKeyInfo keeps its VID random).
+        const Bytes ct = seed_cbc(true, derive(id, salt, 2048, iv), plain);
+        ASSERT_FALSE(ct.empty());
+        const Bytes pbe_param = tlv(0x30, cat({tlv(0x04, salt), count_der}));
+        const Bytes alg =
+            v2 ? tlv(0x30, cat({tlv(0x06, kOidPbes2),
+                                tlv(0x30, cat({tlv(0x30, cat({tlv(0x06, kOidPbkdf2), pbe_param})),
+                                               tlv(0x30, cat({tlv(0x06, kOidSeedCbc), tlv(0x04, iv)}))}))}))
+               : tlv(0x30, cat({tlv(0x06, id == QRT_PKCS5_PBE_SEED_CBC ? kOidSeedCbc : kOidSeedCbcSha1), pbe_param}));
+        const Bytes file = tlv(0x30, cat({alg, tlv(0x04, ct)}));
+        Bytes p = str(pw);
+        BIN f = view(file), pb = view(p);
+        EncInfo e;
+        ASSERT_EQ(QRT_PKCS8_DecodeEncPrivKeyInfo(&e, &f, &pb), 0);
+        EXPECT_EQ(e.e.pbesID.pbesID, id);
+        if (v2) {
+            EXPECT_EQ(e.e.pbesID.pbes2Param.encID, QRT_PKCS5_ENC_SEED_CBC);
+            EXPECT_EQ(e.e.pbesID.pbes2Param.prfID, QRT_PKCS5_PRF_HMAC_SHA1);
+        }
+        ASSERT_NE(e.e.info.privKey, nullptr);
+        EXPECT_EQ(bytes(*e.e.info.privKey), priv);
+        ASSERT_NE(e.e.info.attribs.vidRandom, nullptr);
+        EXPECT_EQ(bytes(*e.e.info.attribs.vidRandom), vid);
+        EXPECT_EQ(decrypt_code(file, "kr-pa56"), QRT_PKCS8_INVALID_PASSWORD);
+
+        // Us -> peer: salt, count and IV read out of our container by hand.
+        const Bytes ours = encrypt(pbes(id, v2 ? QRT_PKCS5_ENC_SEED_CBC : 0), info, pw);
+        const auto top = tlvs(ours);
+        ASSERT_EQ(top.size(), 1u);
+        const auto epki = tlvs(top[0].second);
+        ASSERT_EQ(epki.size(), 2u);
+        const auto a = tlvs(epki[0].second);
+        ASSERT_EQ(a.size(), 2u);
+        std::vector<std::pair<int, Bytes>> kdf_param;
+        Bytes our_iv;
+        if (v2) {
+            EXPECT_EQ(a[0].second, kOidPbes2);
+            const auto p2 = tlvs(a[1].second);
+            ASSERT_EQ(p2.size(), 2u);
+            const auto kdf = tlvs(p2[0].second), enc = tlvs(p2[1].second);
+            ASSERT_EQ(kdf.size(), 2u);
+            ASSERT_EQ(enc.size(), 2u);
+            EXPECT_EQ(kdf[0].second, kOidPbkdf2);
+            EXPECT_EQ(enc[0].second, kOidSeedCbc);
+            kdf_param = tlvs(kdf[1].second);
+            our_iv = enc[1].second;
+            EXPECT_EQ(our_iv.size(), 16u);
+        } else {
+            EXPECT_EQ(a[0].second, id == QRT_PKCS5_PBE_SEED_CBC ? kOidSeedCbc : kOidSeedCbcSha1);
+            kdf_param = tlvs(a[1].second);
+        }
+        ASSERT_GE(kdf_param.size(), 2u);
+        for (size_t i = 2; i < kdf_param.size(); ++i)
+            EXPECT_NE(kdf_param[i].first, 0x30) << "a prf other than HMAC-SHA-1";
+        unsigned long count = 0;
+        for (unsigned char c : kdf_param[1].second) count = count << 8 | c;
+        ASSERT_TRUE(count >= 1 && count <= 100000) << count;
+        EXPECT_EQ(seed_cbc(false, derive(id, kdf_param[0].second, count, our_iv), epki[1].second), plain);
+    }
 }
 
 // ---- arguments and the frame -------------------------------------------------------------------

@@ -218,7 +218,9 @@ Bytes record(int type, unsigned char major, unsigned char minor, const Bytes &bo
 
 TEST_F(PhpLoopback, SamePasswordGivesTheSameStrongPasswordOnEveryRun) {
     Bytes want = reference_strong(*server_, "hunter2");
-    ASSERT_EQ(want.size(), 256u - (want[0] == 0));
+    // a value below the 2048-bit modulus in its minimal big-endian form (shorter when its top
+    // octets are zero, which happens for one key in 256)
+    ASSERT_TRUE(!want.empty() && want.size() <= 256u && (want.size() == 1 || want[0] != 0));
     for (int run = 0; run < 3; ++run) {
         Outcome o = exchange("hunter2", *ca_cert_, accept_server);
         ASSERT_EQ(o.client_rc, 0) << (o.client_trace.empty() ? "" : o.client_trace.back());

@@ -119,5 +119,21 @@ bool read_attributes(Reader attrs, Bag &bag);
 int seal_key(SecBytes &out, int pbeID, Span pki, const BIN *password);
 int open_key(BIN *pki, Span epki, const BIN *password);
 
+// A failure of the password-based encryption library as this library reports it: malformed
+// parameters, an unknown scheme, else `otherwise` (a password or key that does not fit).
+inline int pbe_failure(int rc, int otherwise) {
+    switch (rc) {
+        case QRT_PKCS5_BAD_ALGORITHM_PARAMETER:
+        case QRT_PKCS5_UNKNOWN_SALT:
+            return QRT_PKCS12_BAD_ALG_PARAM;
+        case QRT_PKCS5_UNKNOWN_ID:
+        case QRT_PKCS5_UNKNOWN_PBESID:
+        case QRT_PKCS5_UNKNOWN_ENCID:
+            return QRT_PKCS12_UNKNOWN_PBEID;
+        default:
+            return otherwise;
+    }
+}
+
 }  // namespace ostrel::pkcs12
 #define OSTREL_BOUNDARY ::ostrel::pkcs12::kBoundary

@@ -282,19 +282,7 @@ int open_key(BIN *pki, Span epki, const BIN *password) {
             bin_assign(plain.get(), span_of(bare)))
             rc = 0;
     }
-    switch (rc) {
-        case 0:
-            break;
-        case QRT_PKCS5_BAD_ALGORITHM_PARAMETER:
-        case QRT_PKCS5_UNKNOWN_SALT:
-            return QRT_PKCS12_BAD_ALG_PARAM;
-        case QRT_PKCS5_UNKNOWN_ID:
-        case QRT_PKCS5_UNKNOWN_PBESID:
-        case QRT_PKCS5_UNKNOWN_ENCID:
-            return QRT_PKCS12_UNKNOWN_PBEID;
-        default:
-            return QRT_PKCS12_INVALID_PASSWORD;
-    }
+    if (rc) return pbe_failure(rc, QRT_PKCS12_INVALID_PASSWORD);
     // a wrong password that happens to leave valid padding gives no PrivateKeyInfo
     Reader p(plain->value, plain->length), pbody;
     if (read_tlv(p, kSequence, pbody, Profile::kBer) || !p.empty()) return QRT_PKCS12_INVALID_PASSWORD;

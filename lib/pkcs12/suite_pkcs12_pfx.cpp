@@ -174,19 +174,7 @@ int open_encrypted(Span content, const BIN *password, SecBytes &plain, int &pbeI
                     ? QRT_PKCS12_PBE_PBES2_AES256
                     : 0;
     }
-    switch (rc) {
-        case 0:
-            break;
-        case QRT_PKCS5_BAD_ALGORITHM_PARAMETER:
-        case QRT_PKCS5_UNKNOWN_SALT:
-            return QRT_PKCS12_BAD_ALG_PARAM;
-        case QRT_PKCS5_UNKNOWN_ID:
-        case QRT_PKCS5_UNKNOWN_PBESID:
-        case QRT_PKCS5_UNKNOWN_ENCID:
-            return QRT_PKCS12_UNKNOWN_PBEID;
-        default:
-            return QRT_PKCS12_BAD_ENCRYPTED_DATA;
-    }
+    if (rc) return pbe_failure(rc, QRT_PKCS12_BAD_ENCRYPTED_DATA);
     plain.assign(out->value, out->value + out->length);
     return 0;
 }

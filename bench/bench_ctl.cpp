@@ -22,38 +22,18 @@
 #include <vector>
 
 #include "../lib/common/test/ostrel/der_build.hpp"
+#include "../lib/common/test/ostrel/openssl_certs.hpp"
 #include "bench_ratio.hpp"
 #include "suite_ctl.h"
 
 namespace {
 
+using ostrel::test::der_of;
+using ostrel::test::make_cert;
+
 using ostrel::test::der::tlv;
 
 using Bytes = std::vector<unsigned char>;
-
-Bytes der_of(X509 *x) {
-    unsigned char *p = nullptr;
-    int n = i2d_X509(x, &p);
-    Bytes out(p, p + n);
-    OPENSSL_free(p);
-    return out;
-}
-
-X509 *make_cert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, long serial) {
-    X509 *x = X509_new();
-    X509_set_version(x, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
-    X509_gmtime_adj(X509_getm_notBefore(x), 0);
-    X509_gmtime_adj(X509_getm_notAfter(x), 86400L * 365);
-    X509_NAME *name = X509_NAME_new();
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(cn), -1, -1, 0);
-    X509_set_subject_name(x, name);
-    X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer) : name);
-    X509_NAME_free(name);
-    X509_set_pubkey(x, key);
-    X509_sign(x, issuerKey ? issuerKey : key, EVP_sha256());
-    return x;
-}
 
 void append(Bytes &to, const Bytes &b) { to.insert(to.end(), b.begin(), b.end()); }
 
@@ -72,8 +52,8 @@ Fixture &fixture() {
     static Fixture f = [] {
         Fixture r;
         EVP_PKEY *caKey = EVP_RSA_gen(2048), *key = EVP_RSA_gen(2048);
-        X509 *ca = make_cert(caKey, "Bench CA", nullptr, nullptr, 1);
-        X509 *leaf = make_cert(key, "Bench list signer", ca, caKey, 2);
+        X509 *ca = make_cert(caKey, "Bench CA", nullptr, nullptr, 1, true);
+        X509 *leaf = make_cert(key, "Bench list signer", ca, caKey, 2, false);
         Bytes caDer = der_of(ca), leafDer = der_of(leaf);
         r.target = caDer;
 

@@ -22,52 +22,16 @@
 #include <string>
 #include <vector>
 
+#include "../lib/common/test/ostrel/openssl_certs.hpp"
 #include "bench_ratio.hpp"
 #include "suite_pkcs7.h"
 
 namespace {
 
+using ostrel::test::der_of;
+using ostrel::test::make_cert;
+
 using Bytes = std::vector<unsigned char>;
-
-Bytes der_of(X509 *x) {
-    unsigned char *p = nullptr;
-    int n = i2d_X509(x, &p);
-    Bytes out(p, p + n);
-    OPENSSL_free(p);
-    return out;
-}
-
-// A certificate for key issued by issuer with issuerKey (self-signed when issuer is null).
-X509 *make_cert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, long serial, bool ca) {
-    X509 *x = X509_new();
-    X509_set_version(x, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
-    X509_gmtime_adj(X509_getm_notBefore(x), 0);
-    X509_gmtime_adj(X509_getm_notAfter(x), 86400L * 365);
-    X509_NAME *name = X509_NAME_new();
-    X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("KR"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("Ostrel Bench"), -1, -1,
-                               0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(cn), -1, -1, 0);
-    X509_set_subject_name(x, name);
-    X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer) : name);
-    X509_set_pubkey(x, key);
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, issuer ? issuer : x, x, nullptr, nullptr, 0);
-    const char *exts[][2] = {
-        {"basicConstraints", ca ? "critical,CA:TRUE" : "critical,CA:FALSE"},
-        {"keyUsage", ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature,nonRepudiation,keyEncipherment"},
-        {"subjectKeyIdentifier", "hash"}};
-    for (auto &e : exts) {
-        X509_EXTENSION *ext = X509V3_EXT_conf(nullptr, &ctx, e[0], e[1]);
-        X509_add_ext(x, ext, -1);
-        X509_EXTENSION_free(ext);
-    }
-    X509_sign(x, issuerKey ? issuerKey : key, EVP_sha256());
-    X509_NAME_free(name);
-    return x;
-}
 
 struct Fixture {
     EVP_PKEY *key = nullptr;  // the signer's and recipient's key

@@ -16,12 +16,16 @@
 
 #include "asn_test_util.hpp"
 #include "ostrel/der_build.hpp"
+#include "ostrel/openssl_certs.hpp"
 #include "ostrel/test_support.hpp"
 #include "suite_csp.h"
 #include "suite_ctl.h"
 #include "suite_pkcs7.h"
 
 namespace {
+
+using ostrel::test::i2d_bytes;
+using ostrel::test::make_cert;
 
 using asn_test::Bytes;
 using asn_test::view;
@@ -82,37 +86,6 @@ struct Ctl {
 
 // ---- keys, certificates and files ----
 
-template <class F>
-Bytes i2d(F f) {
-    unsigned char *p = nullptr;
-    int n = f(&p);
-    Bytes out(p, p + (n > 0 ? n : 0));
-    OPENSSL_free(p);
-    return out;
-}
-
-X509 *make_cert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, long serial) {
-    X509 *x = X509_new();
-    X509_set_version(x, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
-    X509_gmtime_adj(X509_getm_notBefore(x), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(x), 86400L * 365);
-    X509_NAME *n = X509_NAME_new();
-    X509_NAME_add_entry_by_txt(n, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(cn), -1, -1, 0);
-    X509_set_subject_name(x, n);
-    X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer) : n);
-    X509_NAME_free(n);
-    X509_set_pubkey(x, key);
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, issuer ? issuer : x, x, nullptr, nullptr, 0);
-    X509_EXTENSION *e = X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_key_identifier, "hash");
-    X509_add_ext(x, e, -1);
-    X509_EXTENSION_free(e);
-    X509_sign(x, issuerKey ? issuerKey : key, EVP_sha256());
-    return x;
-}
-
 struct Party {
     EVP_PKEY *key = nullptr;
     X509 *cert = nullptr;
@@ -139,9 +112,10 @@ World &world() {
         auto *r = new World;
         auto party = [](Party &p, const char *cn, Party *issuer, long serial) {
             p.key = EVP_RSA_gen(2048);
-            p.cert = make_cert(p.key, cn, issuer ? issuer->cert : nullptr, issuer ? issuer->key : nullptr, serial);
-            p.der = i2d([&](unsigned char **q) { return i2d_X509(p.cert, q); });
-            p.keyDer = i2d([&](unsigned char **q) { return i2d_PrivateKey(p.key, q); });
+            p.cert =
+                make_cert(p.key, cn, issuer ? issuer->cert : nullptr, issuer ? issuer->key : nullptr, serial, !issuer);
+            p.der = i2d_bytes([&](unsigned char **q) { return i2d_X509(p.cert, q); });
+            p.keyDer = i2d_bytes([&](unsigned char **q) { return i2d_PrivateKey(p.key, q); });
         };
         party(r->ca, "CTL Test CA", nullptr, 1);
         party(r->signer, "CTL Test Signer", &r->ca, 0x1001);

@@ -20,12 +20,17 @@
 #include "asn_test_util.hpp"
 #include "ostrel/asn_tree.hpp"
 #include "ostrel/der_build.hpp"
+#include "ostrel/openssl_certs.hpp"
 #include "ostrel/test_support.hpp"
 #include "ostrel/tlv.hpp"
 #include "suite_csp.h"
 #include "suite_pkcs7.h"
 
 namespace {
+
+using ostrel::test::i2d_bytes;
+using ostrel::test::make_cert;
+using ostrel::test::provider_priv;
 
 using asn_test::Bytes;
 using asn_test::view;
@@ -81,61 +86,6 @@ EVP_PKEY *dsa_key() {
     EVP_PKEY_free(params);
     EVP_PKEY_CTX_free(pc);
     return key;
-}
-
-template <class F>
-Bytes i2d(F f) {
-    unsigned char *p = nullptr;
-    int n = f(&p);
-    EXPECT_GT(n, 0);
-    Bytes out(p, p + (n > 0 ? n : 0));
-    OPENSSL_free(p);
-    return out;
-}
-
-// The provider's private key form: PKCS#1 for RSA, the DER INTEGER of the private value else.
-Bytes provider_priv(EVP_PKEY *k) {
-    if (EVP_PKEY_is_a(k, "RSA")) return i2d([&](unsigned char **p) { return i2d_PrivateKey(k, p); });
-    BIGNUM *bn = nullptr;
-    EXPECT_EQ(EVP_PKEY_get_bn_param(k, OSSL_PKEY_PARAM_PRIV_KEY, &bn), 1);
-    Bytes mag(static_cast<size_t>(BN_num_bytes(bn)));
-    BN_bn2bin(bn, mag.data());
-    BN_clear_free(bn);
-    if (mag.empty() || (mag[0] & 0x80)) mag.insert(mag.begin(), 0x00);
-    return der::tlv(0x02, mag);
-}
-
-void add_ext(X509 *x, X509 *issuer, int nid, const char *value) {
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, issuer, x, nullptr, nullptr, 0);
-    X509_EXTENSION *e = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
-    ASSERT_NE(e, nullptr);
-    X509_add_ext(x, e, -1);
-    X509_EXTENSION_free(e);
-}
-
-// A certificate for key, issued by (issuer, issuerKey), or self-signed when issuer is null.
-X509 *make_cert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, long serial, bool ca) {
-    X509 *x = X509_new();
-    X509_set_version(x, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
-    X509_gmtime_adj(X509_getm_notBefore(x), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(x), 86400L * 365);
-    X509_NAME *n = X509_NAME_new();
-    X509_NAME_add_entry_by_txt(n, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(cn), -1, -1, 0);
-    X509_set_subject_name(x, n);
-    X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer) : n);
-    X509_NAME_free(n);
-    X509_set_pubkey(x, key);
-    X509 *iss = issuer ? issuer : x;
-    add_ext(x, iss, NID_basic_constraints, ca ? "critical,CA:TRUE" : "CA:FALSE");
-    add_ext(x, iss, NID_key_usage,
-            ca ? "critical,keyCertSign,cRLSign,digitalSignature" : "digitalSignature,nonRepudiation");
-    add_ext(x, iss, NID_subject_key_identifier, "hash");
-    if (issuer) add_ext(x, iss, NID_authority_key_identifier, "keyid");
-    EXPECT_GT(X509_sign(x, issuerKey ? issuerKey : key, EVP_sha256()), 0);
-    return x;
 }
 
 struct Party {
@@ -221,7 +171,7 @@ struct World {
         X509_CRL_set1_lastUpdate(c, t);
         ASN1_TIME_free(t);
         X509_CRL_sign(c, ca.key, EVP_sha256());
-        crl = i2d([&](unsigned char **p) { return i2d_X509_CRL(c, p); });
+        crl = i2d_bytes([&](unsigned char **p) { return i2d_X509_CRL(c, p); });
         FILE *f = fopen((dir / "crl.pem").c_str(), "w");
         PEM_write_X509_CRL(f, c);
         fclose(f);
@@ -237,7 +187,7 @@ struct World {
     void make(Party &p, EVP_PKEY *key, const char *cn, Party *issuer, long serial, bool isCa) {
         p.key = key;
         p.x509 = make_cert(key, cn, issuer ? issuer->x509 : nullptr, issuer ? issuer->key : nullptr, serial, isCa);
-        p.cert = i2d([&](unsigned char **o) { return i2d_X509(p.x509, o); });
+        p.cert = i2d_bytes([&](unsigned char **o) { return i2d_X509(p.x509, o); });
         p.priv = provider_priv(key);
         std::string base = dir / std::to_string(serial);
         p.pem = base + ".pem";
@@ -560,7 +510,7 @@ TEST(Pkcs7Signed, CertificateSets) {
     chain = nullptr;
     BIN caName{0, nullptr};
     Out crl;
-    Bytes caSubject = i2d([&](unsigned char **p) { return i2d_X509_NAME(X509_get_subject_name(w.ca.x509), p); });
+    Bytes caSubject = i2d_bytes([&](unsigned char **p) { return i2d_X509_NAME(X509_get_subject_name(w.ca.x509), p); });
     caName = view(caSubject);
     ZQ_PKCS7_BIN_SET *crls = nullptr;
     BIN crlBin = view(w.crl);
@@ -578,8 +528,8 @@ TEST(Pkcs7Signed, CertificateSets) {
     X509 *b = make_cert(k, "B", a, k, 11, true);
     X509_set_issuer_name(a, X509_get_subject_name(b));
     X509_sign(a, k, EVP_sha256());
-    Bytes ad = i2d([&](unsigned char **p) { return i2d_X509(a, p); });
-    Bytes bd = i2d([&](unsigned char **p) { return i2d_X509(b, p); });
+    Bytes ad = i2d_bytes([&](unsigned char **p) { return i2d_X509(a, p); });
+    Bytes bd = i2d_bytes([&](unsigned char **p) { return i2d_X509(b, p); });
     X509_free(a);
     X509_free(b);
     ZQ_PKCS7_BIN_SET *loop = nullptr;

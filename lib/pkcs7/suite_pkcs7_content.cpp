@@ -81,6 +81,16 @@ int digest_of(BIN *out, const Reader &octets, int digestID) {
 
 }  // namespace ostrel::pkcs7
 
+namespace {
+
+// The digest message of a content record (37360 without a value).
+int content_octets(Reader &octets, const ZQ_PKCS7_CONTENT &content, BinOwner &normalized) {
+    if (!has_bytes(content.value)) return QRT_PKCS7_NO_CONTENT;
+    return digest_message(octets, *content.value, normalized);
+}
+
+}  // namespace
+
 extern "C" {
 
 QRT_API int QRT_PKCS7_Content_Decode(ZQ_PKCS7_CONTENT *out, const BIN *contentInfo) {
@@ -115,10 +125,9 @@ QRT_API int QRT_PKCS7_Content_GetDigestMessage(BIN *out, const ZQ_PKCS7_CONTENT 
     if (!out || !content) return QRT_PKCS7_INVALID_INPUT;
     *out = BIN{0, nullptr};
     return OSTREL_GUARD_TRACE([&] {
-        if (!has_bytes(content->value)) return QRT_PKCS7_NO_CONTENT;
         BinOwner norm;
         Reader octets;
-        if (int rc = digest_message(octets, *content->value, norm)) return rc;
+        if (int rc = content_octets(octets, *content, norm)) return rc;
         set_bin(out, octets.data(), octets.remaining());
         return 0;
     });
@@ -128,10 +137,9 @@ QRT_API int QRT_PKCS7_Content_ComputeDigest(BIN *out, const ZQ_PKCS7_CONTENT *co
     if (!out || !content) return QRT_PKCS7_INVALID_INPUT;
     *out = BIN{0, nullptr};
     return OSTREL_GUARD_TRACE([&] {
-        if (!has_bytes(content->value)) return QRT_PKCS7_NO_CONTENT;
         BinOwner norm;
         Reader octets;
-        if (int rc = digest_message(octets, *content->value, norm)) return rc;
+        if (int rc = content_octets(octets, *content, norm)) return rc;
         if (int rc = digest_of(out, octets, digestID)) return rc;
         return 0;
     });

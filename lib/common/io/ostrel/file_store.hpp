@@ -29,19 +29,19 @@ inline constexpr int kSha1 = 3;  // the provider's hash id of SHA-1
 
 // 40 lower-case hex digits of SHA-1 over the DN text; empty when hashing fails.
 inline std::string subject_dir_name(std::string_view dnText) {
-    BIN in{const_cast<unsigned char *>(reinterpret_cast<const unsigned char *>(dnText.data())),
-           static_cast<int>(dnText.size())};
-    BIN digest{nullptr, 0};
+    BIN in{static_cast<unsigned int>(dnText.size()),
+           const_cast<unsigned char *>(reinterpret_cast<const unsigned char *>(dnText.data()))};
+    BIN digest{0, nullptr};
     std::string hex;
-    if (QRT_CSP_Hash(&digest, &in, kSha1) == 0 && digest.data && digest.len == 20) {
+    if (QRT_CSP_Hash(&digest, &in, kSha1) == 0 && digest.value && digest.length == 20) {
         static constexpr char kDigits[] = "0123456789abcdef";
         hex.reserve(40);
-        for (int i = 0; i < digest.len; ++i) {
-            hex.push_back(kDigits[digest.data[i] >> 4]);
-            hex.push_back(kDigits[digest.data[i] & 15]);
+        for (unsigned int i = 0; i < digest.length; ++i) {
+            hex.push_back(kDigits[digest.value[i] >> 4]);
+            hex.push_back(kDigits[digest.value[i] & 15]);
         }
     }
-    QRT_free(digest.data);
+    QRT_BIN_Reset(&digest);
     return hex;
 }
 

@@ -22,6 +22,7 @@
 #include "suite_php.h"
 #include "suite_pkc.h"
 #include "suite_pkcs12.h"
+#include "suite_tsp.h"
 #include "suite_pkcs5.h"
 #include "suite_pkcs7.h"
 #include "suite_pkcs8.h"
@@ -102,6 +103,7 @@ TEST(ErrorLists, EveryLibraryAnswersWithItsListsTexts) {
     check("pkcs5", QRT_PKCS5_GetErrorReason);
     check("pkcs8", QRT_PKCS8_GetErrorReason);
     check("pkcs12", QRT_PKCS12_GetErrorReason);
+    check("tsp", QRT_TSP_GetErrorReason);
 }
 
 TEST(ErrorLists, CryptoCoreTexts) {

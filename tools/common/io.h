@@ -21,6 +21,15 @@ Answer read_line(char *buf, size_t size);
 // The first word of the next line (blanks around it dropped), as "%s" reads an answer.
 Answer read_word(char *buf, size_t size);
 
+// The next line of standard input as a password, read like read_word (word) or read_line. When
+// standard input is a terminal its echo is switched off (termios) while the line is typed and
+// restored afterwards, also when SIGINT or SIGTERM ends the program meanwhile. Standard input
+// only: never /dev/tty.
+Answer read_password(char *buf, size_t size, bool word);
+
+// Whether standard input is a terminal.
+bool input_is_terminal();
+
 // The decimal number at the start of the next line, as "%d" reads it; `fallback` when the line
 // holds none (or at the end of input).
 int read_number(int fallback);

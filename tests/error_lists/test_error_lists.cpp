@@ -21,6 +21,7 @@
 #include "suite_io.h"
 #include "suite_php.h"
 #include "suite_pkc.h"
+#include "suite_ocsp.h"
 #include "suite_pkcs12.h"
 #include "suite_tsp.h"
 #include "suite_pkcs5.h"
@@ -104,6 +105,7 @@ TEST(ErrorLists, EveryLibraryAnswersWithItsListsTexts) {
     check("pkcs8", QRT_PKCS8_GetErrorReason);
     check("pkcs12", QRT_PKCS12_GetErrorReason);
     check("tsp", QRT_TSP_GetErrorReason);
+    check("ocsp", QRT_OCSP_GetErrorReason);
 }
 
 TEST(ErrorLists, CryptoCoreTexts) {

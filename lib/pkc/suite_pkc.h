@@ -234,6 +234,159 @@ QRT_API int QRT_CheckExtKeyUsage(int ignored, const Extension *ext, const Object
 QRT_API int QRT_CheckCertUsage(int ignored, const Certificate *cert, int usage);
 QRT_API const Extension *QRT_GetExtension(const Extensions exts, const ObjectID *oid);
 
+/* ---- Key identifiers -------------------------------------------------------------------------
+ * The SHA-1 of the key bytes the caller passes. For RSA pass the RSAPublicKey DER (the
+ * subjectPublicKey bits): the identifier is then RFC 5280's method 1. Outputs: new memory
+ * (QRT_BIN_Reset). */
+QRT_API int QRT_PKC_SubKeyId_Compute(BIN *id, const BIN *publicKey);
+/* The SubjectKeyIdentifier extension value (DER) holding that SHA-1. */
+QRT_API int QRT_PKC_SubKeyId_Encode(BIN *ext, const BIN *publicKey);
+/* The key identifier octets of a SubjectKeyIdentifier value; 36035 when it does not decode. */
+QRT_API int QRT_PKC_SubKeyId_Decode(BIN *id, const BIN *ext);
+/* The AuthorityKeyIdentifier extension value with only keyIdentifier: the SHA-1 of the issuer's
+ * key bytes. */
+QRT_API int QRT_PKC_AuthKeyId_Encode(BIN *ext, const BIN *issuerPublicKey);
+/* The keyIdentifier of an AuthorityKeyIdentifier value, empty when it names the issuer by name
+ * and serial only; 36034 when it does not decode. */
+QRT_API int QRT_PKC_AuthKeyId_Decode(BIN *id, const BIN *ext);
+/* Older names: GenSubjectKeyID is SubKeyId_Encode, GetSubjectKeyIDBin SubKeyId_Compute;
+ * GetSubjectKeyID writes the identifier in lowercase hex into out (41 bytes with the NUL),
+ * GetSubjectKeyIDv its 20 octets into id. */
+QRT_API int QRT_GenSubjectKeyID(BIN *ext, const BIN *publicKey);
+QRT_API int QRT_GetSubjectKeyIDBin(BIN *id, const BIN *publicKey);
+QRT_API int QRT_GetSubjectKeyID(char *out, const BIN *publicKey);
+QRT_API int QRT_GetSubjectKeyIDv(unsigned char *id, const unsigned char *key, unsigned int length);
+
+/* ---- Certificate generation ------------------------------------------------------------------
+ * Extension slots of ZQ_PKC_CERT_PARAM.ext: DER extension values, written in slot order with the
+ * slot's criticality; an empty slot is left out. keyUsage is required (36061). */
+#define QRT_PKC_EXT_AUTH_KEY_ID 0        /* authorityKeyIdentifier */
+#define QRT_PKC_EXT_SUBJECT_KEY_ID 1     /* subjectKeyIdentifier */
+#define QRT_PKC_EXT_KEY_USAGE 2          /* keyUsage, critical */
+#define QRT_PKC_EXT_POLICIES 3           /* certificatePolicies */
+#define QRT_PKC_EXT_SUBJECT_ALT_NAME 4   /* subjectAltName */
+#define QRT_PKC_EXT_ISSUER_ALT_NAME 5    /* issuerAltName */
+#define QRT_PKC_EXT_BASIC_CONSTRAINTS 6  /* basicConstraints, critical */
+#define QRT_PKC_EXT_NAME_CONSTRAINTS 7   /* nameConstraints */
+#define QRT_PKC_EXT_EXT_KEY_USAGE 8      /* extKeyUsage, critical */
+#define QRT_PKC_EXT_POLICY_CONSTRAINTS 9 /* policyConstraints, critical */
+#define QRT_PKC_EXT_CRL_DP 10            /* cRLDistributionPoints */
+#define QRT_PKC_EXT_AIA 11               /* authorityInfoAccess */
+#define QRT_PKC_EXT_SLOTS 12
+
+typedef struct _ZQ_PKC_CERT_PARAM {
+    BIN serialNumber; /* big-endian magnitude */
+    int signID;       /* the issuer's signature ID (RSA 1-6) */
+    Name issuer;      /* value trees of the ASN.1 layer */
+    time_t notBefore, notAfter;
+    Name subject;
+    int pkeyID;                 /* subject key: 1 RSA, 3 DSA, 5 ECDSA, 11 KCDSA, 12 EC-KCDSA, 13 RSASSA-PSS */
+    BIN publicKey;              /* subjectPublicKey bytes */
+    BIN pkeyParam;              /* DER domain parameters; empty for RSA */
+    BIN ext[QRT_PKC_EXT_SLOTS]; /* DER extension values by slot; empty = absent */
+} ZQ_PKC_CERT_PARAM;
+
+/* Assembles the TBSCertificate (v3), signs it with issuerPrivateKey (the provider's whole-message
+ * key form: PKCS#1 RSAPrivateKey for RSA) and encodes the Certificate into cert (new memory).
+ * pkeyID is the issuer's key: 1 (RSA) writes NULL signature parameters, others none; 11 (KCDSA)
+ * is refused with 36011. The serial is written as a positive INTEGER (a 00 octet before a first
+ * octet with its top bit set, redundant leading zeros dropped); notBefore and notAfter as
+ * UTCTime for the years 1950 to 2049, GeneralizedTime otherwise, in UTC whatever the local zone.
+ * 36012 a signID without an identifier (or 11, whose parameters the record cannot carry), 36011
+ * an unknown subject pkeyID, 36061 no keyUsage, 36033 an extension value that is not one DER
+ * element; the provider's code when signing fails. */
+QRT_API int QRT_PKC_Cert_Encode(BIN *cert, const ZQ_PKC_CERT_PARAM *params, int pkeyID, int ignored,
+                                const BIN *issuerPrivateKey);
+
+/* The inputs of QRT_PKC_GenCertificate, as text where a person writes them. NULL (or an empty
+ * string) leaves an optional extension out. */
+typedef struct _ZQ_PKC_GENCERT_INPUT {
+    const char *serial;         /* the serial number in hex ("8001"), at most 64 digits */
+    int signID;                 /* the issuer's signature ID (RSA 1-6) */
+    const BIN *issuerCert;      /* the issuer's certificate (DER): the issuer name is its subject,
+                                 * the authority key identifier its subject key identifier (or the
+                                 * SHA-1 of its key bits) */
+    const char *issuerDN;       /* without issuerCert: the issuer name as text */
+    const BIN *issuerPublicKey; /* without issuerCert: the issuer's key bytes for the authority key
+                                 * identifier (NULL: none written) */
+    const char *subjectDN;      /* the subject name as text */
+    time_t notBefore, notAfter;
+    int pkeyID;                        /* the subject key, as in ZQ_PKC_CERT_PARAM */
+    const BIN *publicKey;              /* its bytes (RSAPublicKey DER for RSA); the subject key identifier
+                                        * is their SHA-1 */
+    const BIN *pkeyParam;              /* its domain parameters (DER), NULL for RSA */
+    const char *keyUsage;              /* required: key-usage words joined by ",", as QRT_PKC_KeyUsage_ToString
+                                        * writes them ("digitalSignature,nonRepudiation"); 36036 an unknown word */
+    const char *basicConstraints;      /* as QRT_PKC_BasicConsts_ToString writes it: "Subject Type=CA",
+                                        * "Subject Type=CA, Path Length Constraint=0", "Subject Type=End Entity" */
+    const char *extKeyUsage;           /* purposes joined by ",": the words of QRT_PKC_ExtKeyUsage_ToString,
+                                        * "id-kp-OCSPSigning", or dotted identifiers */
+    const char *policies;              /* policy identifiers (dotted) joined by "," */
+    const char *cpsURI;                /* CPS pointer of the first policy */
+    const char *userNotice;            /* user notice (explicit text, local code set) of the first policy */
+    const char *crlDistributionPoints; /* URIs separated by white space, one distribution point each */
+    const char *ocspURI;               /* authority information access */
+    const char *caIssuersURI;
+    const char *realName;       /* identity data in the subjectAltName (local code set); NULL: none */
+    const char *identityNumber; /* with realName: the VID's inputs (QRT_PKC_ComputeVID) */
+    const BIN *random;
+    int vidHashID;
+} ZQ_PKC_GENCERT_INPUT;
+
+/* Builds the extension values from in (slots 0-4, 6, 8, 10, 11) and issues the certificate with
+ * QRT_PKC_Cert_Encode under issuerPrivateKey. 36001 missing or malformed inputs; 36032 a name
+ * that does not parse; 36033 bad constraints, purposes or URIs; 36037 bad policies. */
+QRT_API int QRT_PKC_GenCertificate(BIN *cert, const ZQ_PKC_GENCERT_INPUT *in, const BIN *issuerPrivateKey);
+
+/* CertificatePolicies value (DER): one PolicyInformation per dotted identifier of policyOIDs
+ * (joined by ","), the CPS URI (IA5String) and user notice (explicitText as UTF8String, from the
+ * local code set) qualifying the first; either may be NULL. 36037 for bad input. */
+QRT_API int QRT_PKC_CertPolicies_Encode(BIN *ext, const char *policyOIDs, const char *cpsURI, const char *userNotice);
+/* *spki: a new tree (QRT_ASN_FreePDU with SubjectPublicKeyInfo_PDU) for a key of pkeyID with its
+ * parameters (NULL for RSA, which gets NULL parameters). 36011 an unknown pkeyID. */
+QRT_API int QRT_PKC_AsnSubPubKeyInfo_Encode(SubjectPublicKeyInfo **spki, int pkeyID, const BIN *publicKey,
+                                            const BIN *param);
+/* pkeyID, key octets and parameters of a tree, as QRT_PKC_GetPubKeyInfo gives them. */
+QRT_API int QRT_PKC_AsnSubPubKeyInfo_Decode(int *pkeyID, BIN *publicKey, BIN *param, const SubjectPublicKeyInfo *spki);
+/* Fills ext with copies of oid and value (QRT_malloc: the layer's own allocator, so
+ * QRT_ASN_FreePDU and QRT_PKC_AsnExts_Free release it), critical when critical is non-zero. */
+QRT_API int QRT_PKC_AsnExt_Encode(Extension *ext, const ObjectID *oid, int critical, const BIN *value);
+/* Appends such an extension to the list at *list. */
+QRT_API int QRT_PKC_AsnExts_Add(Extensions *list, const ObjectID *oid, int critical, const BIN *value);
+/* Releases every node of a list and its contents. */
+QRT_API void QRT_PKC_AsnExts_Free(Extensions list);
+
+/* ---- Identity verification value (VID) -------------------------------------------------------
+ * VID = Hash(Hash(DER of HashContent { identityNumber PrintableString, randomNum BIT STRING }))
+ * with hash 3 (SHA-1), 6 (SHA-256), 7 (SHA-384) or 8 (SHA-512). It travels with the holder's real
+ * name as IdentifyData in an otherName (id_kisa_identifyData) of the subjectAltName. */
+
+/* vid: new memory. 36001 a missing input, an identity number that is no PrintableString or a
+ * random value under 20 bytes; 36013 another hash. */
+QRT_API int QRT_PKC_ComputeVID(BIN *vid, int hashID, const char *identityNumber, const BIN *random);
+/* 0 when vid is the value of those inputs, 36052 when it is not (compared in constant time). */
+QRT_API int QRT_PKC_VerifyVID(const BIN *vid, int hashID, const char *identityNumber, const BIN *random);
+/* From the subjectAltName of exts: the real name in the local code set (cut on a whole
+ * character), the VID in lowercase hex (at most (vidHexCapacity - 1) / 2 bytes of it) and the hash
+ * name ("SHA1", "SHA256", ...), each NUL-terminated within its capacity. 36061 no
+ * subjectAltName, 36062 no identity data or no VID in it, 36033 a value that does not decode,
+ * 36013 an unknown hash. */
+QRT_API int QRT_GetVID(char *realName, int realNameCapacity, char *vidHex, int vidHexCapacity, char *hashName,
+                       int hashNameCapacity, const Extensions exts);
+/* The same from a certificate: realName a new string (QRT_free), vid new memory; any output may
+ * be NULL. A real name that does not convert to the local code set is given in UTF-8. */
+QRT_API int QRT_PKC_GetVIDInfo(char **realName, int *hashID, BIN *vid, const Certificate *cert);
+QRT_API int QRT_PKC_GetVIDHashAlg(int *hashID, const Certificate *cert);
+/* The subjectAltName value (DER) carrying the identity data: realName (realNameLength bytes, -1 up
+ * to its NUL) in the local code set, converted to UTF-8; the VID with the hash's identifier
+ * (NULL parameters). 36013 a hash without an identifier; 36001 a name that does not convert. */
+QRT_API int QRT_PKC_SubAltName_Encode(BIN *extension, const char *realName, int realNameLength, int hashID,
+                                      const BIN *vid);
+/* Reads the identity data back from a subjectAltName value, or from the DER IdentifyData itself;
+ * outputs as for QRT_PKC_GetVIDInfo. */
+QRT_API int QRT_PKC_SubAltName_Decode(char **realName, int *hashID, BIN *vid, const BIN *extension);
+QRT_API int QRT_PKC_IdentityData_Decode(char **realName, int *hashID, BIN *vid, const BIN *identifyData);
+
 /* ---- Frame ---------------------------------------------------------------------------------- */
 
 QRT_API const char *QRT_PKC_GetVersion(void);

@@ -11,29 +11,14 @@
 #include "ostrel/asn_tree.hpp"
 #include "ostrel/x509_time.hpp"
 #include "pkc_certinfo.hpp"
+#include "pkc_words.hpp"
 
 namespace ostrel::pkc {
 namespace {
 
 using ostrel::AsnTree;
 
-struct Word {
-    unsigned int bit;
-    const char *text;
-};
-
-// KeyUsage ::= BIT STRING { digitalSignature (0) ... decipherOnly (8) }
-constexpr Word kKeyUsageWords[] = {
-    {KeyUsage_digitalSignature, "digitalSignature"},
-    {KeyUsage_nonRepudiation, "nonRepudiation"},
-    {KeyUsage_keyEncipherment, "keyEncipherment"},
-    {KeyUsage_dataEncipherment, "dataEncipherment"},
-    {KeyUsage_keyAgreement, "keyAgreement"},
-    {KeyUsage_keyCertSign, "keyCertSign"},
-    {KeyUsage_cRLSign, "cRLSign"},
-    {KeyUsage_encipherOnly, "encipherOnly"},
-    {KeyUsage_decipherOnly, "decipherOnly"},
-};
+using Word = ostrel::pkc::UsageWord;
 
 constexpr Word kNetscapeWords[] = {
     {NetscapeCertType_sslClient, "sslClient"},
@@ -55,17 +40,6 @@ constexpr Word kReasonWords[] = {
     {ReasonFlags_superseded, "superseded"},
     {ReasonFlags_cessationOfOperation, "cessationOfOperation"},
     {ReasonFlags_certificateHold, "certificateHold"},
-};
-
-struct Purpose {
-    const ObjectID *oid;
-    const char *text;
-};
-constexpr Purpose kPurposes[] = {
-    {&id_kp_serverAuth, "id-kp-serverAuth"},         {&id_kp_clientAuth, "id-kp-clientAuth"},
-    {&id_kp_codeSigning, "id-kp-codeSigning"},       {&id_kp_emailProtection, "id-kp-emailProtection"},
-    {&id_kp_ipsecEndSystem, "id-kp-ipsecEndSystem"}, {&id_kp_ipsecTunnel, "id-kp-ipsecTunnel"},
-    {&id_kp_ipsecUser, "id-kp-ipsecUser"},           {&id_kp_timeStamping, "id-kp-timeStamping"},
 };
 
 template <size_t N>
@@ -225,7 +199,8 @@ int alt_name(char *out, int capacity, Extensions exts, int issuer, char *vidHash
     f.write(out);
     if (issuer) return 0;
     for (auto *n = *names; n; n = n->next)
-        if (n->value.choice == GeneralName_otherName_chosen && oid_equal(n->value.u.otherName.type_id, id_kisa_identifyData))
+        if (n->value.choice == GeneralName_otherName_chosen &&
+            oid_equal(n->value.u.otherName.type_id, id_kisa_identifyData))
             return vid_info(n->value.u.otherName, vidHashAlg, vid);
     return 0;
 }
@@ -349,7 +324,7 @@ QRT_API int QRT_PKC_KeyUsage_ToString(char *out, int capacity, const Extensions 
         if (!args_ok(out, capacity)) return QRT_PKC_INVALID_INPUT;
         AsnTree<KeyUsage> ku(KeyUsage_PDU);
         if (int rc = decode_ext(ku, QRT_GetExtension(exts, &id_ce_keyUsage), QRT_PKC_BAD_KEY_USAGE)) return rc;
-        std::string s = words(kKeyUsageWords, *ku, ",");
+        std::string s = words(ostrel::pkc::kKeyUsageWords, *ku, ",");
         if (!s.empty()) s.pop_back();
         put_field(out, static_cast<size_t>(capacity), s);
         if (bits) *bits = *ku;
@@ -364,7 +339,7 @@ QRT_API int QRT_PKC_ExtKeyUsage_ToString(char *out, int capacity, const Extensio
         if (int rc = decode_ext(eku, QRT_GetExtension(exts, &id_ce_extKeyUsage), QRT_PKC_BAD_EXTENSION)) return rc;
         std::string s;
         for (auto *p = *eku; p; p = p->next)
-            for (const Purpose &k : kPurposes)
+            for (const ostrel::pkc::PurposeWord &k : ostrel::pkc::kPurposeWords)
                 if (oid_equal(p->value, *k.oid)) (s += k.text) += ',';
         if (!s.empty()) s.pop_back();
         put_field(out, static_cast<size_t>(capacity), s);
@@ -401,14 +376,15 @@ QRT_API int QRT_PKC_AuthInfoAccess_ToString(char *out, int capacity, const Exten
     return OSTREL_GUARD_TRACE([&] {
         if (!args_ok(out, capacity)) return QRT_PKC_INVALID_INPUT;
         AsnTree<AuthorityInfoAccessSyntax> aia(AuthorityInfoAccessSyntax_PDU);
-        if (int rc = decode_ext(aia, QRT_GetExtension(exts, &id_pe_authorityInfoAccess), QRT_PKC_BAD_EXTENSION)) return rc;
+        if (int rc = decode_ext(aia, QRT_GetExtension(exts, &id_pe_authorityInfoAccess), QRT_PKC_BAD_EXTENSION))
+            return rc;
         Field f(capacity);
         for (auto *a = *aia; a && !f.full(); a = a->next) {
             const ObjectID &m = a->value.accessMethod;
             std::string line = oid_equal(m, id_ad_ocsp)        ? "OCSP:"
                                : oid_equal(m, id_ad_caIssuers) ? "CA:"
                                : oid_equal(m, id_qt_cps)       ? "CPS:"
-                                                          : dotted(m) + ":";
+                                                               : dotted(m) + ":";
             std::string name;
             if (int rc = general_name_text(name, a->value.accessLocation)) return rc;
             f.add(line + name);

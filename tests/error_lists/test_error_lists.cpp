@@ -22,6 +22,7 @@
 #include "suite_php.h"
 #include "suite_pkc.h"
 #include "suite_ocsp.h"
+#include "suite_pkcs10.h"
 #include "suite_pkcs12.h"
 #include "suite_tsp.h"
 #include "suite_pkcs5.h"
@@ -106,6 +107,7 @@ TEST(ErrorLists, EveryLibraryAnswersWithItsListsTexts) {
     check("pkcs12", QRT_PKCS12_GetErrorReason);
     check("tsp", QRT_TSP_GetErrorReason);
     check("ocsp", QRT_OCSP_GetErrorReason);
+    check("pkcs10", QRT_PKCS10_GetErrorReason);
 }
 
 TEST(ErrorLists, CryptoCoreTexts) {

@@ -19,11 +19,13 @@
 #include "suite_csp.h"
 #include "suite_ctl.h"
 #include "suite_io.h"
+#include "suite_ldap.h"
 #include "suite_php.h"
 #include "suite_pkc.h"
 #include "suite_ocsp.h"
 #include "suite_pkcs10.h"
 #include "suite_pkcs12.h"
+#include "suite_pvd.h"
 #include "suite_tsp.h"
 #include "suite_pkcs5.h"
 #include "suite_pkcs7.h"
@@ -108,6 +110,8 @@ TEST(ErrorLists, EveryLibraryAnswersWithItsListsTexts) {
     check("tsp", QRT_TSP_GetErrorReason);
     check("ocsp", QRT_OCSP_GetErrorReason);
     check("pkcs10", QRT_PKCS10_GetErrorReason);
+    check("ldap", QRT_LDAP_GetErrorReason);
+    check("pvd", QRT_PVD_GetErrorReason);
 }
 
 TEST(ErrorLists, CryptoCoreTexts) {

@@ -1,0 +1,307 @@
+/* libOstrelPVD internals, exported for the path builder's modules, tools and tests: the object
+ * records a validation works on, the validation context, the candidate cursor, the state of
+ * policy and name-constraint processing, and the per-kind source functions (input lists, cache,
+ * store, directory). Layouts may change between releases; applications use suite_pvd.h.
+ *
+ * Ownership as in suite_pvd.h: a record owns what it points to and is released by its _Reset;
+ * outputs belong to the caller. "Not found" answers (43036, 43074, 43095) leave no trace record. */
+#ifndef OSTREL_SUITE_PVD_INTERNAL_H
+#define OSTREL_SUITE_PVD_INTERNAL_H
+
+#include "suite_pkcs7.h"
+#include "suite_pvd.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Object records ----------------------------------------------------------------------- */
+
+/* Where an object came from. */
+#define PVD_SOURCE_REQUEST 0 /* the request's target */
+#define PVD_SOURCE_INPUT 1   /* the caller's lists */
+#define PVD_SOURCE_CACHE 2
+#define PVD_SOURCE_STORE 3
+#define PVD_SOURCE_LDAP 4
+
+/* An object decoded once, with what the later steps read.
+ *   certificates (1, 3, 5): tree Certificate; subjectDN, issuerDN; serialHex (lower-case hex of
+ *     the serial's content octets); selfSigned (issuer Name equals subject Name as encoded);
+ *     crlDPs (the decoded cRLDistributionPoints, NULL when absent);
+ *   CRLs (11, 12, 13): tree CertificateList; issuerDN; issuingDP (decoded, NULL when absent);
+ *     indirect (indirectCRL present and TRUE);
+ *   trust lists (21): tree CertificateTrustList; subjectDN is the lookup name (may be NULL);
+ *     signedData (the opened PKCS#7 signed data); signerID (the first signer's
+ *     IssuerAndSerialNumber); issuerDN (the DN text of that signer's issuer).
+ * DN texts are those of QRT_ExtractRDN. */
+typedef struct _ZQ_PVD_InterObject {
+    int typeID;
+    BIN encObj;
+    void *pAsnObj;
+    char *subjectDN;
+    char *issuerDN;
+    int source;
+    char *serialHex;
+    int selfSigned;
+    CRLDistPointsSyntax *crlDPs; /* the decoded value: *crlDPs is the first point */
+    IssuingDistributionPoint *issuingDP;
+    int indirect;
+    ZQ_PKCS7_SIGNED *signedData;
+    IssuerAndSerialNumber *signerID;
+} ZQ_PVD_InterObject;
+
+/* A list of objects; while a path is built a node's next is the node of its issuer. */
+typedef struct _ZQ_PVD_InterObjectList {
+    ZQ_PVD_InterObject value;
+    struct _ZQ_PVD_InterObjectList *next;
+} ZQ_PVD_InterObjectList;
+
+/* Loading: obj is reset first and on failure left empty.
+ * SetCert: typeID 0 derives the type (5 self-signed CA, 3 CA, else 1; a CA has basicConstraints
+ * that decode with cA TRUE), 1, 3 or 5 is taken as given. 43030 when the certificate does not
+ * decode, 43031 when a name cannot be rendered, 43040 when cRLDistributionPoints does not decode.
+ * SetCRL: typeID 0 (taken as 11), 11, 12 or 13; 43090 when the CRL, its issuer DN or its
+ * issuingDistributionPoint cannot be read.
+ * SetCTL: 43070 unless bin is PKCS#7 signed data of a trust list that decodes, with a first
+ * signer named by issuer and serial number; name (may be NULL) is the lookup name. */
+QRT_API int QRT_PVD_InterObject_SetCert(ZQ_PVD_InterObject *obj, const BIN *bin, const int typeID, const int source);
+QRT_API int QRT_PVD_InterObject_SetCRL(ZQ_PVD_InterObject *obj, const BIN *bin, const int typeID, const int source);
+QRT_API int QRT_PVD_InterObject_SetCTL(ZQ_PVD_InterObject *obj, const BIN *bin, const char *name, const int source);
+QRT_API void QRT_PVD_InterObject_Reset(ZQ_PVD_InterObject *obj);
+
+QRT_API ZQ_PVD_InterObjectList *QRT_PVD_InterObjectList_New(void);
+/* Releases the node's object and every following node; the head stays, empty. */
+QRT_API void QRT_PVD_InterObjectList_Reset(ZQ_PVD_InterObjectList *list);
+QRT_API void QRT_PVD_InterObjectList_Free(ZQ_PVD_InterObjectList *list);
+/* *out: a new list of the objects of list (nodes with an empty encoding are skipped; NULL when
+ * none) loaded as typeID: 1, 3 or 5 as certificates with derived types (a node whose own typeID
+ * is 21 as a trust list), 11 as CRLs of type 11, 21 as trust lists; another typeID is 43001. A
+ * load failure is the result and *out stays NULL. */
+QRT_API int QRT_PVD_InterObjectList_FromObjList(ZQ_PVD_InterObjectList **out, const ZQ_PVD_ObjectList *list,
+                                                const int typeID);
+/* *out: a new ZQ_PVD_ObjectList holding the type, encoding and tree of every node, moved (the
+ * source nodes keep their other fields). NULL for an empty list. */
+QRT_API int QRT_PVD_InterObjectList_ToObjList(ZQ_PVD_InterObjectList *list, ZQ_PVD_ObjectList **out);
+/* A copy of the encoding of the first node of exactly typeID whose subject DN equals dn by
+ * QRT_PVD_String_SimpleCompare; 43036 when none. */
+QRT_API int QRT_PVD_InterObjectList_GetCert(const ZQ_PVD_InterObjectList *list, BIN *out, const char *dn,
+                                            const int typeID);
+/* A copy of the encoding of the first CRL whose issuer DN equals dn byte for byte; 43095. */
+QRT_API int QRT_PVD_InterObjectList_GetCRL(const ZQ_PVD_InterObjectList *list, BIN *out, const char *dn);
+
+/* 0 when the strings are equal, or equal once every space is removed and a-z turned into A-Z;
+ * -1 otherwise. */
+QRT_API int QRT_PVD_String_SimpleCompare(const char *a, int alen, const char *b, int blen);
+
+/* ---- Policy and name-constraint state ----------------------------------------------------- */
+
+#define PVD_MAX_EXPECTED 10 /* expected policies of one node */
+#define PVD_MAX_POLICIES 50 /* nodes of one set */
+#define PVD_MAX_SUBTREES 20 /* DN texts of a permitted or excluded name set */
+
+/* One valid policy: validPolicy (isAny: anyPolicy), the policies that may appear in the next
+ * certificate below, and the policy in the trust anchor's domain it stands for. */
+typedef struct _ZQ_PVD_PolicyNode {
+    int isAny;
+    ObjectID validPolicy;
+    int expectedHasAny;
+    int expectedCount;
+    ObjectID expected[PVD_MAX_EXPECTED];
+    int hasAnchorPolicy;
+    ObjectID anchorPolicy;
+} ZQ_PVD_PolicyNode;
+
+/* A set of policy nodes held in place, so a whole set can be built beside another and moved. */
+typedef struct _ZQ_PVD_Policies {
+    int hasAny;
+    int count;
+    ZQ_PVD_PolicyNode nodes[PVD_MAX_POLICIES];
+} ZQ_PVD_Policies;
+
+/* Permitted or excluded names: DN texts (QRT_ExtractRDN); isAll: every name (the permitted set's
+ * start). */
+typedef struct _ZQ_PVD_NameSubtrees {
+    int isAll;
+    int count;
+    char *dn[PVD_MAX_SUBTREES];
+} ZQ_PVD_NameSubtrees;
+
+/* Everything a validation carries from one level to the next. */
+typedef struct _ZQ_PVD_StateVars {
+    ZQ_PVD_Policies userPolicies;  /* the initial set (only validPolicy used) */
+    ZQ_PVD_Policies validPolicies; /* the valid set */
+    int initPolicyMappingInhibit;
+    int initExplicitPolicy;
+    int initAnyPolicyInhibit;
+    int explicitPolicy;
+    int inhibitAnyPolicy;
+    int policyMapping;
+    int maxPathLength;
+    int level;           /* level index */
+    int levelsBelowRoot; /* levels processed below the root */
+    ZQ_PVD_NameSubtrees permitted;
+    ZQ_PVD_NameSubtrees excluded;
+    int pubKeyAlg; /* the working public key: provider key id, key, parameters */
+    BIN pubKey;
+    BIN pubKeyParam;
+    char *pubKeyDN; /* subject DN text of the certificate that supplied it */
+} ZQ_PVD_StateVars;
+
+/* node: policy (copied; NULL for anyPolicy); expected: one expected policy (copied; NULL: none);
+ * anchor: the anchor policy (copied; NULL: none). 43047 when expected would exceed 10. */
+QRT_API int QRT_PVD_PolicyNode_Init(ZQ_PVD_PolicyNode *node, const ObjectID *policy, const ObjectID *expected,
+                                    const ObjectID *anchor);
+QRT_API int QRT_PVD_PolicyNode_AddExpected(ZQ_PVD_PolicyNode *node, const ObjectID *oid);
+QRT_API void QRT_PVD_PolicyNode_ResetExpected(ZQ_PVD_PolicyNode *node);
+QRT_API void QRT_PVD_PolicyNode_Reset(ZQ_PVD_PolicyNode *node);
+/* An empty set, or with withAny the set {anyPolicy, expected {anyPolicy}}. */
+QRT_API int QRT_PVD_Policies_Init(ZQ_PVD_Policies *set, const int withAny);
+QRT_API void QRT_PVD_Policies_Reset(ZQ_PVD_Policies *set);
+/* Moves node into set (node is left zeroed); 43047 when the set is full. */
+QRT_API int QRT_PVD_Policies_AddNode(ZQ_PVD_Policies *set, ZQ_PVD_PolicyNode *node);
+/* set from initPolicies: NULL or "any-policy" gives {anyPolicy}; otherwise dotted identifiers
+ * separated by commas (empty items skipped); more than 50: 43047. */
+QRT_API int QRT_PVD_Policies_FromString(ZQ_PVD_Policies *set, const char *text);
+
+/* Zeroes vars and sets the initial state: the user's set from initPolicies, the valid set
+ * {anyPolicy}, the counters (2, or 0 for a set input), maxPathLength 1, every name permitted,
+ * none excluded. */
+QRT_API int QRT_PVD_StateVars_Init(ZQ_PVD_StateVars *vars, const char *initPolicies, const int mappingInhibit,
+                                   const int explicitPolicy, const int anyPolicyInhibit);
+QRT_API void QRT_PVD_StateVars_Reset(ZQ_PVD_StateVars *vars);
+
+/* ---- The validation context --------------------------------------------------------------- */
+
+/* One per validation, zero-filled at start (InitCTX) and released by ResetCTX. The ldapInfos
+ * strings are the caller's (read while the context lives); everything else is owned. */
+typedef struct _ZQ_PVD_Context {
+    ZQ_PVD_StateVars vars;
+    ZQ_PVD_InterObjectList *trustCerts; /* derived types */
+    ZQ_PVD_InterObjectList *otherCerts; /* derived types */
+    ZQ_PVD_InterObjectList *otherCRLs;  /* type 11 */
+    int flags;
+    int cacheDisable;
+    int storeDisable;
+    char *storePath;
+    int distrustRoot;
+    ZQ_PVD_CertStore store; /* handed to the store callbacks */
+    int useCBStore;         /* the store callbacks take the place of the file store */
+    int ldapDisable;
+    int ldapInfon; /* at most PVD_MAX_LDAPINFO */
+    ZQ_PVD_LDAPInfo ldapInfos[PVD_MAX_LDAPINFO];
+    ZQ_PVD_VerifyCB cb;
+    int ldapCalls;      /* CB_LDAP_GetObject calls made so far */
+    int candidateCount; /* issuer candidates tried so far (kept by the path builder) */
+} ZQ_PVD_Context;
+
+/* 43001 for a NULL argument; 43030, 43090, 43070 when an input object does not load; 43001 when
+ * the store is enabled with CB_Store_Start and another store callback missing; the result of a
+ * failing CB_Store_Start. On failure ctx is left zeroed. */
+QRT_API int QRT_PVD_InitCTX(ZQ_PVD_Context *ctx, const ZQ_PVD_CertPathRequest *request,
+                            const ZQ_PVD_VerifyParam *param);
+/* Calls CB_Store_End once when the callback store is in use, releases everything, zeroes ctx. */
+QRT_API int QRT_PVD_ResetCTX(ZQ_PVD_Context *ctx);
+
+/* ---- Candidate cursor --------------------------------------------------------------------- */
+
+#define PVD_STAGE_NONE 0
+#define PVD_STAGE_INPUT 1
+#define PVD_STAGE_CACHE 2
+#define PVD_STAGE_STORE 3
+#define PVD_STAGE_LDAP 4
+#define PVD_STAGE_END 5
+
+/* The position of one issuer search: the source stage, the candidates that stage fetched
+ * (fetched: its fetch was made), the next one to hand out, and for trust lists the directory
+ * entry being tried. */
+typedef struct _ZQ_PVD_BuildCursor {
+    int stage;
+    int fetched;
+    ZQ_BIN_LIST *candidates;
+    ZQ_BIN_LIST *next;
+    int ldapIndex;
+} ZQ_PVD_BuildCursor;
+
+/* Releases the candidates; the stage moves to the next and its fetch is still to be made. */
+QRT_API void QRT_PVD_BuildCursor_NextStage(ZQ_PVD_BuildCursor *cursor);
+/* Releases the candidates and zeroes the cursor. */
+QRT_API void QRT_PVD_BuildCursor_Reset(ZQ_PVD_BuildCursor *cursor);
+
+/* ---- Sources by kind ---------------------------------------------------------------------
+ * Get functions with a cursor make their fetch on the first call for the cursor's stage and
+ * hand out one candidate per call (its buffer moved into out) until none is left. */
+
+/* Cache: GetCert looks up dn under type 3, else type 5 (43036 when the cache is disabled or
+ * nothing is left); GetCTL under 21 (43074); GetCRL under typeID and key (43095). AddCert stores
+ * objects from the store or directory under their subject DN and type, AddCTL objects not from
+ * the cache under their lookup name, AddCRL objects from the store or directory under key. Adds
+ * never fail: they return 0. */
+QRT_API int QRT_PVD_Cache_GetCert(ZQ_PVD_Context *ctx, ZQ_PVD_BuildCursor *cursor, BIN *out, const char *dn);
+QRT_API int QRT_PVD_Cache_AddCert(ZQ_PVD_Context *ctx, const ZQ_PVD_InterObject *obj);
+QRT_API int QRT_PVD_Cache_GetCTL(ZQ_PVD_Context *ctx, ZQ_PVD_BuildCursor *cursor, BIN *out, const char *name);
+QRT_API int QRT_PVD_Cache_AddCTL(ZQ_PVD_Context *ctx, const ZQ_PVD_InterObject *obj);
+QRT_API int QRT_PVD_Cache_GetCRL(ZQ_PVD_Context *ctx, BIN *out, const int typeID, const char *key);
+QRT_API int QRT_PVD_Cache_AddCRL(ZQ_PVD_Context *ctx, const char *key, const ZQ_PVD_InterObject *obj);
+
+/* Store (the files under storePath, or the store callbacks): the same shapes. GetCert looks
+ * under type 3, and only when nothing is there and distrustRoot is 0 under type 5. With the
+ * store disabled every get is not found and every add does nothing. AddCert stores only objects
+ * from the directory that are not self-signed (type 5), in a file named by their serial; AddCTL
+ * and AddCRL only objects from the directory. Adds return 0. */
+QRT_API int QRT_PVD_Store_GetCert(ZQ_PVD_Context *ctx, ZQ_PVD_BuildCursor *cursor, BIN *out, const char *dn);
+QRT_API int QRT_PVD_Store_AddCert(ZQ_PVD_Context *ctx, const ZQ_PVD_InterObject *obj);
+QRT_API int QRT_PVD_Store_GetCTL(ZQ_PVD_Context *ctx, ZQ_PVD_BuildCursor *cursor, BIN *out, const char *name);
+QRT_API int QRT_PVD_Store_AddCTL(ZQ_PVD_Context *ctx, const ZQ_PVD_InterObject *obj);
+QRT_API int QRT_PVD_Store_GetCRL(ZQ_PVD_Context *ctx, BIN *out, const int typeID, const char *key);
+QRT_API int QRT_PVD_Store_AddCRL(ZQ_PVD_Context *ctx, const char *key, const ZQ_PVD_InterObject *obj);
+
+/* ---- Directory fetching ------------------------------------------------------------------- */
+
+#define PVD_URI_MAX 1024       /* the URI buffer, terminating zero included */
+#define PVD_LDAP_MAX_VALUES 64 /* values of one callback answer that are read */
+#define PVD_DN_RELATED_MAX 128 /* characters of the organisation value IsDNRelated compares */
+
+/* Into dst (PVD_URI_MAX bytes): serverURL, a "/" unless it ends in one, and name; without
+ * serverURL the part of crldpURL up to and including the first "/" after "ldap://", and name.
+ * 43001 without dst or name or without both sources; -1 for a crldpURL without "ldap://" or
+ * without a "/" after the host, and for a URI that does not fit (dst is then "", nothing is
+ * written past it). No escaping is applied. */
+QRT_API int QRT_PVD_EncodeURI(char *dst, const char *serverURL, const char *name, const char *crldpURL);
+/* Splits a distribution point URL: *serverOut the text up to and including the first "/" after
+ * "ldap://", *dnOut the text after it up to the first "?" or newline (else the end). Either
+ * output may be NULL; each is a new string. -1 (outputs NULL) without "ldap://" or that "/". */
+QRT_API int QRT_PVD_CRLDP_Decode(char **serverOut, char **dnOut, const char *crldpURL);
+/* Keeps the first 64 values; turns every PEM value ("-----BEGIN" first) into its DER (43090 for
+ * one without a newline or that does not decode); collapses runs of equal adjacent values. */
+QRT_API int QRT_PVD_LDAP_ObjList_PostProcess(ZQ_BIN_LIST *list);
+/* Asks CB_LDAP_GetObject with each configured server in order (the list emptied between tries):
+ * the first success is post-processed and ends the search; when all fail, the last callback
+ * result. 43036 without servers or callback. */
+QRT_API int QRT_PVD_LDAP_GetObjectUsingLDAPInfos(ZQ_PVD_Context *ctx, ZQ_BIN_LIST *list, const int typeID,
+                                                 const char *name);
+/* Issuer certificates of dn: the configured servers (type 3), then the server of the subject's
+ * distribution point crldpURL (may be NULL). 43036 when disabled, without callback or none left. */
+QRT_API int QRT_PVD_LDAP_GetCert(ZQ_PVD_Context *ctx, ZQ_PVD_BuildCursor *cursor, BIN *out, const char *dn,
+                                 const char *crldpURL);
+/* Trust lists stored under name on the configured servers; 43074. */
+QRT_API int QRT_PVD_LDAP_GetCTL(ZQ_PVD_Context *ctx, ZQ_PVD_BuildCursor *cursor, BIN *out, const char *name);
+/* The first CRL of kind crlType at the distribution point dpURL's server and DN, else at the
+ * configured servers under the same DN. 43095 when disabled, without callback, without dpURL or
+ * when nothing is found; 43049 for a dpURL that does not split; 43090 for a PEM value that does
+ * not decode. dpKey and issuerDN are not read. */
+QRT_API int QRT_PVD_LDAP_GetCRL(ZQ_PVD_Context *ctx, BIN *out, const int crlType, const char *dpKey,
+                                const char *issuerDN, const char *dpURL);
+/* 1 when bin begins with "-----BEGIN", else 0. */
+QRT_API int QRT_PVD_IsPEM(const BIN *bin);
+/* The Base64 after the first line up to the first "-", CR and LF removed; 43090 without a
+ * newline or when it does not decode. */
+QRT_API int QRT_PVD_DecodePEM(BIN *out, const BIN *bin);
+/* 1 when the value of dn's first "O=" attribute (up to the next ",", at most 128 characters)
+ * occurs in text; 0 otherwise, and when dn has no such attribute. */
+QRT_API int QRT_PVD_IsDNRelated(const char *dn, const char *text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OSTREL_SUITE_PVD_INTERNAL_H */

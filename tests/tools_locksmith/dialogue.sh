@@ -7,9 +7,10 @@
 set -uo pipefail
 tool="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 work="$(mktemp -d)"
+# shellcheck source=../dialogue_lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../dialogue_lib.sh"
+run_stderr="$work/stderr"
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
 umask 022
 cd "$work" || exit 1
 
@@ -59,29 +60,6 @@ wjca old.wjca wjca-pass user-pkcs1.der
 : >empty.bin
 wjca short.wjca wjca-pass empty.bin
 
-# ---- Checks ------------------------------------------------------------------------------------
-run() {
-  local name="$1" want="$2"
-  shift 2
-  local got
-  got="$(printf '%s\n' "$@" | "$tool" 2>"$work/stderr"; echo "[status $?]")"
-  if [ "$got" = "$want[status 0]" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s\n  want: %q\n  got:  %q\n' "$name" "$want[status 0]" "$got"
-  fi
-}
-check() {
-  local name="$1"
-  shift
-  if "$@" >/dev/null 2>&1; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL $name"
-  fi
-}
 mode_is() { [ "$(stat -c %a "$2")" = "$1" ]; }
 same_key() { # the key openssl reads from <pkcs8 der> under <password> is the original
   openssl pkcs8 -inform DER -in "$1" -passin "pass:$2" -provider legacy -provider default -out "$work/opened.pem" \
@@ -186,5 +164,4 @@ run "service code not a number" "${menu}Invalid service code$nl" x
 run "no input" "${menu}Invalid service code$nl"
 run "input ends at Do more" "$menu$s1$more" 3 old.wjca wjca-pass
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

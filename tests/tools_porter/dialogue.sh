@@ -7,9 +7,10 @@
 set -uo pipefail
 tool="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 work="$(mktemp -d)"
+# shellcheck source=../dialogue_lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../dialogue_lib.sh"
+run_stderr="$work/stderr"
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
 export TZ=UTC  # validity times before 2038 are shown in local time
 umask 022
 
@@ -131,32 +132,7 @@ print("\n".join(out))
 EOF
 }
 
-# ---- Checks ------------------------------------------------------------------------------------
-# run <name> <expected screen text> <answer lines...>
-run() {
-  local name="$1" want="$2"
-  shift 2
-  local got
-  got="$(printf '%s\n' "$@" | "$tool" 2>"$work/stderr"; echo "[status $?]")"
-  if [ "$got" = "$want[status 0]" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s\n  want: %q\n  got:  %q\n' "$name" "$want[status 0]" "$got"
-  fi
-}
 
-# check <name> <command...>: a condition on what the tool left behind.
-check() {
-  local name="$1"
-  shift
-  if "$@" >/dev/null 2>&1; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL $name"
-  fi
-}
 
 nothing_in() { [ -z "$(ls -A "$1" 2>/dev/null)" ]; }
 mode_is() { [ "$(stat -c %a "$2")" = "$1" ]; }
@@ -316,5 +292,4 @@ EOF
 check "terminal: no echo while typing, echo after" echo_check type
 check "terminal: echo back after an interrupt" echo_check interrupt
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -6,37 +6,13 @@ set -uo pipefail
 tool="$1"
 cert="$2"
 work="$(mktemp -d)"
+# shellcheck source=../dialogue_lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../dialogue_lib.sh"
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
 
 menu='convert [1] PEM ==> DER , [2] DER ==> PEM : PEM File : DER File : '
 
-# run <name> <expected screen text> <answer lines...>
-run() {
-  local name="$1" want="$2"
-  shift 2
-  local got status
-  got="$(printf '%s\n' "$@" | "$tool"; echo "[status $?]")"
-  if [ "$got" = "$want[status 0]" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s\n  want: %q\n  got:  %q\n' "$name" "$want[status 0]" "$got"
-  fi
-}
 
-# check <name> <command...>: a condition on what the tool left behind.
-check() {
-  local name="$1"
-  shift
-  if "$@" >/dev/null 2>&1; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL $name"
-  fi
-}
 
 ok=$'converting success...\n'
 
@@ -80,5 +56,4 @@ label="$(printf 'L%.0s' $(seq 1 300))"
 run "long label" "${menu}Header : cannot convert $work/cert.der."$'\n' 2 "$work/l.pem" "$work/cert.der" "$label"
 check "nothing written" test ! -e "$work/l.pem"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

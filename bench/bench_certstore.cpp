@@ -137,10 +137,5 @@ int main(int argc, char **argv) {
     benchmark::RegisterBenchmark("Lookup1000/Ostrel", lookup_ostrel);
     benchmark::RegisterBenchmark("Lookup1000/OpenSSL_cold", lookup_openssl_cold);
     benchmark::RegisterBenchmark("Lookup1000/OpenSSL_warm", lookup_openssl_warm);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    ostrel::bench::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return ostrel::bench::run_with_ratios(argc, argv);
 }

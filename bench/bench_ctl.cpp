@@ -182,10 +182,5 @@ void open_openssl(benchmark::State &st) {
 int main(int argc, char **argv) {
     benchmark::RegisterBenchmark("OpenCheck400/Ostrel", open_ostrel);
     benchmark::RegisterBenchmark("OpenCheck400/OpenSSL_CMS", open_openssl);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    ostrel::bench::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return ostrel::bench::run_with_ratios(argc, argv);
 }

@@ -143,10 +143,5 @@ int main(int argc, char **argv) {
     benchmark::RegisterBenchmark("Request/OpenSSL", request_openssl);
     benchmark::RegisterBenchmark("ResponseCheck/Ostrel", response_ostrel);
     benchmark::RegisterBenchmark("ResponseCheck/OpenSSL", response_openssl);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    ostrel::bench::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return ostrel::bench::run_with_ratios(argc, argv);
 }

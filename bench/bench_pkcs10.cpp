@@ -210,10 +210,5 @@ int main(int argc, char **argv) {
     benchmark::RegisterBenchmark("CertSign/OpenSSL", sign_cert_openssl)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("ComputeVID/Ostrel", vid_ostrel);
     benchmark::RegisterBenchmark("ComputeVID/OpenSSL", vid_openssl);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    ostrel::bench::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return ostrel::bench::run_with_ratios(argc, argv);
 }

@@ -429,10 +429,5 @@ int main(int argc, char **argv) {
         mallopt(M_TRIM_THRESHOLD, 256 << 20);
     }
     register_all();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    ostrel::bench::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return ostrel::bench::run_with_ratios(argc, argv);
 }

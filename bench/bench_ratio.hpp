@@ -39,4 +39,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::map<std::string, std::map<std::string, double>> times_;
 };
 
+// Runs the registered benchmarks with the ratio report: the body of a benchmark program's main.
+inline int run_with_ratios(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
+
 }  // namespace ostrel::bench

@@ -138,10 +138,5 @@ void check_openssl(benchmark::State &st) {
 int main(int argc, char **argv) {
     benchmark::RegisterBenchmark("TokenCheck/Ostrel", check_ostrel);
     benchmark::RegisterBenchmark("TokenCheck/OpenSSL", check_openssl);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    ostrel::bench::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return ostrel::bench::run_with_ratios(argc, argv);
 }

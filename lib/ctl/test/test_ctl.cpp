@@ -130,34 +130,11 @@ World &world() {
 
 Bytes read_bytes(const std::string &path) { return asn_test::file_bytes(path); }
 
-// Elements of a DER SEQUENCE (or any constructed) value, whole.
-std::vector<Bytes> children(const Bytes &tlv) {
-    std::vector<Bytes> out;
-    auto header = [&](size_t at, size_t &len) {
-        size_t n = tlv[at + 1], h = 2;
-        if (n & 0x80) {
-            size_t k = n & 0x7f;
-            n = 0;
-            for (size_t i = 0; i < k; ++i) n = n << 8 | tlv[at + 2 + i];
-            h += k;
-        }
-        len = n;
-        return h;
-    };
-    size_t len, at = header(0, len);
-    while (at < tlv.size()) {
-        size_t n, h = header(at, n);
-        out.emplace_back(tlv.begin() + static_cast<long>(at), tlv.begin() + static_cast<long>(at + h + n));
-        at += h + n;
-    }
-    return out;
-}
-
 // The same signed data with its signer infos emptied.
 Bytes strip_signers(const Bytes &contentInfo) {
-    auto ci = children(contentInfo);
-    auto explicit0 = children(ci[1]);
-    auto sd = children(explicit0[0]);
+    auto ci = der::children(contentInfo);
+    auto explicit0 = der::children(ci[1]);
+    auto sd = der::children(explicit0[0]);
     sd.back() = Bytes{0x31, 0x00};
     Bytes body;
     for (const Bytes &e : sd) body = der::cat({body, e});

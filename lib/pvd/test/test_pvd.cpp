@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "ostrel/alloc_gate.hpp"
+#include "ostrel/der_build.hpp"
 #include "pvd_test_util.hpp"
 #include "suite_codec.h"
 #include "suite_csp.h"
@@ -375,58 +376,20 @@ TEST(PvdObjects, TrustListSignedByOpensslCmsLoads) {
     QRT_PVD_InterObject_Reset(&node.value);
 }
 
-// The elements of a DER constructed value, whole.
-std::vector<Bytes> children(const Bytes &tlv) {
-    std::vector<Bytes> out;
-    auto header = [&](size_t at, size_t &len) {
-        size_t n = tlv[at + 1], h = 2;
-        if (n & 0x80) {
-            size_t k = n & 0x7f;
-            n = 0;
-            for (size_t i = 0; i < k; ++i) n = n << 8 | tlv[at + 2 + i];
-            h += k;
-        }
-        len = n;
-        return h;
-    };
-    size_t len, at = header(0, len);
-    while (at < tlv.size()) {
-        size_t n, h = header(at, n);
-        out.emplace_back(tlv.begin() + static_cast<long>(at), tlv.begin() + static_cast<long>(at + h + n));
-        at += h + n;
-    }
-    return out;
-}
-
-Bytes wrap(unsigned char tag, const Bytes &content) {
-    Bytes out{tag};
-    size_t n = content.size();
-    if (n < 0x80) {
-        out.push_back(static_cast<unsigned char>(n));
-    } else {
-        Bytes len;
-        for (size_t m = n; m; m >>= 8) len.insert(len.begin(), static_cast<unsigned char>(m));
-        out.push_back(static_cast<unsigned char>(0x80 | len.size()));
-        out.insert(out.end(), len.begin(), len.end());
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
-
 TEST(PvdObjects, TrustListWithoutSignerIsInvalid) {
     trace_on();
     CtlFiles &f = ctl_files();
     ASSERT_FALSE(f.signedCtl.empty());
     // ContentInfo { type, [0] SignedData { ..., signerInfos SET {} } }
-    auto ci = children(f.signedCtl);
-    auto sd = children(children(ci[1])[0]);
+    auto ci = ostrel::test::der::children(f.signedCtl);
+    auto sd = ostrel::test::der::children(ostrel::test::der::children(ci[1])[0]);
     sd.back() = Bytes{0x31, 0x00};
     Bytes body;
     for (const Bytes &e : sd) body.insert(body.end(), e.begin(), e.end());
     Bytes stripped = ci[0];
-    Bytes inner = wrap(0xa0, wrap(0x30, body));
+    Bytes inner = ostrel::test::der::tlv(0xa0, ostrel::test::der::tlv(0x30, body));
     stripped.insert(stripped.end(), inner.begin(), inner.end());
-    stripped = wrap(0x30, stripped);
+    stripped = ostrel::test::der::tlv(0x30, stripped);
     BIN b = view(stripped);
     ZQ_PVD_InterObject o{};
     EXPECT_EQ(QRT_PVD_InterObject_SetCTL(&o, &b, nullptr, 1), QRT_PVD_CTL_INVALID);

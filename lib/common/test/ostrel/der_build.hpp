@@ -25,6 +25,29 @@ inline Bytes tlv(unsigned char tag, const Bytes &content) {
     return out;
 }
 
+// The elements of a DER constructed value, each whole (tag, length, contents).
+inline std::vector<Bytes> children(const Bytes &tlv) {
+    std::vector<Bytes> out;
+    auto header = [&](size_t at, size_t &len) {
+        size_t n = tlv[at + 1], h = 2;
+        if (n & 0x80) {
+            size_t k = n & 0x7f;
+            n = 0;
+            for (size_t i = 0; i < k; ++i) n = n << 8 | tlv[at + 2 + i];
+            h += k;
+        }
+        len = n;
+        return h;
+    };
+    size_t len, at = header(0, len);
+    while (at < tlv.size()) {
+        size_t n, h = header(at, n);
+        out.emplace_back(tlv.begin() + static_cast<long>(at), tlv.begin() + static_cast<long>(at + h + n));
+        at += h + n;
+    }
+    return out;
+}
+
 inline Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());

@@ -99,12 +99,22 @@ QRT_API int QRT_PVD_String_SimpleCompare(const char *a, int alen, const char *b,
 #define PVD_MAX_POLICIES 50 /* nodes of one set */
 #define PVD_MAX_SUBTREES 20 /* DN texts of a permitted or excluded name set */
 
+/* Policy identifiers are ObjectIDs whose contents the records own (copied with QRT_ASN_CopyOID,
+ * released with QRT_ASN_ResetOID); anyPolicy is the identifier table's constant. A zero-filled
+ * PolicyNode, Policies or StateVars is a valid empty one; every function that fills a record
+ * releases what it held first, and every _Reset leaves a record safe to use or reset again. A set
+ * or expected list that would grow past its array is 43047, which bounds the work and memory of
+ * hostile policy trees. Extension inputs are the extnValue contents; a NULL BIN pointer means the
+ * certificate has no such extension. Codes: 43001 NULL argument, 43003 allocation failure, 43040
+ * undecodable extension, 43046 policy requirement not met, 43047 set or expected list full, 43053
+ * bad policy mapping. */
+
 /* One valid policy: validPolicy (isAny: anyPolicy), the policies that may appear in the next
  * certificate below, and the policy in the trust anchor's domain it stands for. */
 typedef struct _ZQ_PVD_PolicyNode {
     int isAny;
     ObjectID validPolicy;
-    int expectedHasAny;
+    int expectedHasAny; /* one of expected is anyPolicy */
     int expectedCount;
     ObjectID expected[PVD_MAX_EXPECTED];
     int hasAnchorPolicy;
@@ -113,7 +123,7 @@ typedef struct _ZQ_PVD_PolicyNode {
 
 /* A set of policy nodes held in place, so a whole set can be built beside another and moved. */
 typedef struct _ZQ_PVD_Policies {
-    int hasAny;
+    int hasAny; /* some node is anyPolicy */
     int count;
     ZQ_PVD_PolicyNode nodes[PVD_MAX_POLICIES];
 } ZQ_PVD_Policies;
@@ -126,7 +136,10 @@ typedef struct _ZQ_PVD_NameSubtrees {
     char *dn[PVD_MAX_SUBTREES];
 } ZQ_PVD_NameSubtrees;
 
-/* Everything a validation carries from one level to the next. */
+/* Everything a validation carries from one level to the next. The counters start at 2 (0 when
+ * the matching input is set) and maxPathLength and levelIndex at 1, because the path length is
+ * known only once the climb has reached the trust anchor: Upward adds a level per issuer
+ * searched, Downward takes the surplus one back at the anchor. A counter at 0 stays 0. */
 typedef struct _ZQ_PVD_StateVars {
     ZQ_PVD_Policies userPolicies;  /* the initial set (only validPolicy used) */
     ZQ_PVD_Policies validPolicies; /* the valid set */
@@ -137,8 +150,8 @@ typedef struct _ZQ_PVD_StateVars {
     int inhibitAnyPolicy;
     int policyMapping;
     int maxPathLength;
-    int level;           /* level index */
-    int levelsBelowRoot; /* levels processed below the root */
+    int levelIndex;      /* levels climbed from the target, less those taken back */
+    int levelsBelowRoot; /* path certificates counted since the trust anchor */
     ZQ_PVD_NameSubtrees permitted;
     ZQ_PVD_NameSubtrees excluded;
     int pubKeyAlg; /* the working public key: provider key id, key, parameters */
@@ -147,28 +160,81 @@ typedef struct _ZQ_PVD_StateVars {
     char *pubKeyDN; /* subject DN text of the certificate that supplied it */
 } ZQ_PVD_StateVars;
 
-/* node: policy (copied; NULL for anyPolicy); expected: one expected policy (copied; NULL: none);
- * anchor: the anchor policy (copied; NULL: none). 43047 when expected would exceed 10. */
+/* node := {policy (NULL: anyPolicy), expected {expected} when given, anchor policy when given}. */
 QRT_API int QRT_PVD_PolicyNode_Init(ZQ_PVD_PolicyNode *node, const ObjectID *policy, const ObjectID *expected,
                                     const ObjectID *anchor);
+/* 43047 when the node already expects PVD_MAX_EXPECTED policies. */
 QRT_API int QRT_PVD_PolicyNode_AddExpected(ZQ_PVD_PolicyNode *node, const ObjectID *oid);
 QRT_API void QRT_PVD_PolicyNode_ResetExpected(ZQ_PVD_PolicyNode *node);
 QRT_API void QRT_PVD_PolicyNode_Reset(ZQ_PVD_PolicyNode *node);
-/* An empty set, or with withAny the set {anyPolicy, expected {anyPolicy}}. */
+
+/* set := {} or, withAny, {anyPolicy expecting anyPolicy}. */
 QRT_API int QRT_PVD_Policies_Init(ZQ_PVD_Policies *set, const int withAny);
 QRT_API void QRT_PVD_Policies_Reset(ZQ_PVD_Policies *set);
-/* Moves node into set (node is left zeroed); 43047 when the set is full. */
+/* Moves the node into the set (the node is left zeroed); 43047, node untouched, when full. */
 QRT_API int QRT_PVD_Policies_AddNode(ZQ_PVD_Policies *set, ZQ_PVD_PolicyNode *node);
-/* set from initPolicies: NULL or "any-policy" gives {anyPolicy}; otherwise dotted identifiers
- * separated by commas (empty items skipped); more than 50: 43047. */
+/* Removes every node whose policy is oid. */
+QRT_API int QRT_PVD_Policies_DeleteNode(ZQ_PVD_Policies *set, const ObjectID *oid);
+/* 1 when some node expects anyPolicy, else 0. */
+QRT_API int QRT_PVD_Policies_HasAnyInExpected(const ZQ_PVD_Policies *set);
+/* The first node whose expected list holds oid; NULL when none does. */
+QRT_API ZQ_PVD_PolicyNode *QRT_PVD_Policies_HasPolicyInExpected(ZQ_PVD_Policies *set, const ObjectID *oid);
+/* The caller's initial set: NULL or "any-policy" is {anyPolicy}; otherwise dotted identifiers
+ * separated by commas, empty items skipped; more than PVD_MAX_POLICIES items is 43047; an item
+ * that is no identifier gives the ASN.1 layer's code. */
 QRT_API int QRT_PVD_Policies_FromString(ZQ_PVD_Policies *set, const char *text);
+/* The set of a certificatePolicies value (nodes without expected lists); 43040 when it does not
+ * decode even after the repair of a trailing empty SEQUENCE, which works on a copy. */
+QRT_API int QRT_PVD_Policies_FromCPExt(ZQ_PVD_Policies *set, const BIN *certificatePolicies);
+/* valid := valid intersected with certSet, under the state's inhibitAnyPolicy. valid is left
+ * as it was on failure. */
+QRT_API int QRT_PVD_Policies_MakeIntersection(const ZQ_PVD_StateVars *vars, ZQ_PVD_Policies *valid,
+                                              const ZQ_PVD_Policies *certSet);
+/* Applies a policyMappings value (NULL: nothing) to valid under the state's policyMapping.
+ * valid is left as it was on failure. */
+QRT_API int QRT_PVD_Policies_ApplyPolicyMapping(const ZQ_PVD_StateVars *vars, ZQ_PVD_Policies *valid,
+                                                const BIN *policyMappings);
+/* 0 when valid and user intersect; -1 when they do not (no failure: no trace record). */
+QRT_API int QRT_PVD_Policies_AssureIntersection(const ZQ_PVD_Policies *valid, const ZQ_PVD_Policies *user);
 
-/* Zeroes vars and sets the initial state: the user's set from initPolicies, the valid set
- * {anyPolicy}, the counters (2, or 0 for a set input), maxPathLength 1, every name permitted,
- * none excluded. */
+/* Sets the initial state (releasing what vars held): the user's set from initPolicies, the valid
+ * set {anyPolicy expecting anyPolicy}, the counters, every name permitted, none excluded. */
 QRT_API int QRT_PVD_StateVars_Init(ZQ_PVD_StateVars *vars, const char *initPolicies, const int mappingInhibit,
                                    const int explicitPolicy, const int anyPolicyInhibit);
 QRT_API void QRT_PVD_StateVars_Reset(ZQ_PVD_StateVars *vars);
+/* dst := a deep copy of src (what dst held is released); dst is empty on failure. For the path
+ * builder's snapshot before an issuer candidate, restored when the candidate is dropped. */
+QRT_API int QRT_PVD_StateVars_Copy(ZQ_PVD_StateVars *dst, const ZQ_PVD_StateVars *src);
+/* One level climbed from a subject to its issuer. */
+QRT_API void QRT_PVD_StateVars_Upward(ZQ_PVD_StateVars *vars);
+/* The trust anchor has been verified: the surplus level goes. */
+QRT_API void QRT_PVD_StateVars_Downward(ZQ_PVD_StateVars *vars);
+/* A trust anchor was found: the count of path certificates below it restarts. */
+QRT_API void QRT_PVD_StateVars_SetAsRoot(ZQ_PVD_StateVars *vars);
+/* A self-signed certificate trusted through a trust list becomes the anchor: the levels counted
+ * above it (the trust list's) are taken back and the count below restarts. */
+QRT_API void QRT_PVD_StateVars_ResetAsRoot(ZQ_PVD_StateVars *vars);
+/* A path certificate below the anchor is about to be verified: count it. */
+QRT_API void QRT_PVD_StateVars_CountLevel(ZQ_PVD_StateVars *vars);
+/* 1 when the certificate counted last is the target (the last below the anchor), else 0. */
+QRT_API int QRT_PVD_StateVars_IsTarget(const ZQ_PVD_StateVars *vars);
+
+/* Steps of a path certificate below the trust anchor.
+ * Every certificate: its certificatePolicies (NULL when absent) and that extension's critical
+ * flag against the valid set; with PVD_FLAG_STRICT the simple rule; PVD_FLAG_NO_POLICY: nothing. */
+QRT_API int QRT_PVD_Policy_CheckCert(ZQ_PVD_StateVars *vars, int flags, const BIN *certificatePolicies, int critical);
+/* policyConstraints (NULL when absent): the CA rule lowers explicitPolicy and policyMapping to the
+ * values given; the target rule (isTarget) only honours requireExplicitPolicy 0. */
+QRT_API int QRT_PVD_CheckPolicyConsts(ZQ_PVD_StateVars *vars, const BIN *policyConstraints, int isTarget);
+/* inhibitAnyPolicy (NULL when absent) lowers the state's inhibitAnyPolicy to its value. */
+QRT_API int QRT_PVD_CheckInhibitAnyPolicy(ZQ_PVD_StateVars *vars, const BIN *inhibitAnyPolicy);
+/* A CA certificate after its policy mappings: the counters count it unless it is self-signed,
+ * then its policyConstraints and inhibitAnyPolicy. */
+QRT_API int QRT_PVD_Policy_CheckCA(ZQ_PVD_StateVars *vars, const BIN *policyConstraints, const BIN *inhibitAnyPolicy,
+                                   int selfSigned);
+/* The target: explicitPolicy counts it unless it is self-signed, its policyConstraints, and the
+ * final intersection with the caller's set, required once explicitPolicy is 0. */
+QRT_API int QRT_PVD_Policy_CheckTarget(ZQ_PVD_StateVars *vars, const BIN *policyConstraints, int selfSigned);
 
 /* ---- The validation context --------------------------------------------------------------- */
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "pkc_internal.h"
 
@@ -10,6 +11,18 @@ namespace ostrel::pkc {
 
 // Hash name of a provider hash id ("SHA256"), nullptr when the table has none.
 const char *hash_name(int hashID);
+
+// The identity data an otherName of a subjectAltName carries: the holder's real name and the
+// first VID with its hash.
+struct Identity {
+    std::string realName;  // UTF-8, as carried
+    int hashID = -1;
+    std::vector<unsigned char> vid;
+};
+
+// Reads DER IdentifyData; QRT_PKC_NO_VID_INFO when it holds no VID, QRT_PKC_UNKNOWN_HASHID for a
+// hash without a name, QRT_PKC_BAD_EXTENSION when it does not decode.
+int read_identity(const BIN &der, Identity &out);
 
 // Dotted text of an identifier, "unknown" when it cannot be converted.
 std::string dotted(const ObjectID &oid);

@@ -169,22 +169,14 @@ int names_text(Field &f, GeneralNames names) {
 // The identity-verification value of an otherName of the identity-data type: hash name and
 // value in hex. IdentifyData ::= SEQUENCE { realName, userInfo SEQUENCE OF { type, VID } }
 int vid_info(const AnotherName &on, char *vidHashAlg, char *vid) {
-    AsnTree<IdentifyData> data(IdentifyData_PDU);
-    if (data.decode(&on.value) != 0 || !data) return QRT_PKC_BAD_EXTENSION;
-    const IdentifyData_userInfo_ *info = data->userInfo;
-    for (auto *i = info; i; i = i->next)
-        if (oid_equal(i->value.type, id_VID)) {
-            info = i;
-            break;
-        }
-    if (!info) return 0;  // identity data without a VID: nothing to fill
-    const VID &v = info->value.value;
-    const char *name = hash_name(QRT_PKC_ObjID_To_HashID(&v.hashAlg.algorithm));
-    if (!name) return QRT_PKC_UNKNOWN_HASHID;
-    if (vidHashAlg) put_field(vidHashAlg, sizeof(CertInfo{}.sVIDHashAlgDesc), name);
+    Identity id;
+    int rc = read_identity(on.value, id);
+    if (rc == QRT_PKC_NO_VID_INFO) return 0;  // identity data without a VID: nothing to fill
+    if (rc) return rc;
+    if (vidHashAlg) put_field(vidHashAlg, sizeof(CertInfo{}.sVIDHashAlgDesc), hash_name(id.hashID));
     if (vid) {
         std::string hex;
-        append_hex(hex, v.virtualID.value, v.virtualID.length);
+        append_hex(hex, id.vid.data(), id.vid.size());
         put_field(vid, sizeof(CertInfo{}.sVID), hex);
     }
     return 0;

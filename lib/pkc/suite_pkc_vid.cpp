@@ -42,31 +42,6 @@ bool printable(const char *s, size_t n) {
     return n > 0;
 }
 
-struct Identity {
-    std::string realName;  // UTF-8, as carried
-    int hashID = -1;
-    Bytes vid;
-};
-
-// IdentifyData ::= SEQUENCE { realName UTF8String,
-//                             userInfo SEQUENCE OF SEQUENCE { type OBJECT IDENTIFIER, value VID } }
-// VID ::= SEQUENCE { hashAlg AlgorithmIdentifier, virtualID [0] EXPLICIT OCTET STRING }
-int read_identity(const BIN &der, Identity &out) {
-    AsnTree<IdentifyData> data(IdentifyData_PDU);
-    if (data.decode(&der) != 0 || !data) return QRT_PKC_BAD_EXTENSION;
-    for (auto *i = data->userInfo; i; i = i->next) {
-        if (!oid_equal(i->value.type, id_VID)) continue;
-        const VID &v = i->value.value;
-        int hash = QRT_PKC_ObjID_To_HashID(&v.hashAlg.algorithm);
-        if (hash < 0 || !hash_name(hash)) return QRT_PKC_UNKNOWN_HASHID;
-        out.realName = text_of(data->realName);
-        out.hashID = hash;
-        out.vid.assign(v.virtualID.value, v.virtualID.value + v.virtualID.length);
-        return 0;
-    }
-    return QRT_PKC_NO_VID_INFO;
-}
-
 // The first otherName of the identity-data type in a subjectAltName value.
 int read_alt_name(const BIN &san, Identity &out) {
     AsnTree<GeneralNames> names(SubjectAltName_PDU);
@@ -138,6 +113,25 @@ void clear_outputs(char **realName, int *hashID, BIN *vid) {
 }
 
 }  // namespace
+
+// IdentifyData ::= SEQUENCE { realName UTF8String,
+//                             userInfo SEQUENCE OF SEQUENCE { type OBJECT IDENTIFIER, value VID } }
+// VID ::= SEQUENCE { hashAlg AlgorithmIdentifier, virtualID [0] EXPLICIT OCTET STRING }
+int read_identity(const BIN &der, Identity &out) {
+    AsnTree<IdentifyData> data(IdentifyData_PDU);
+    if (data.decode(&der) != 0 || !data) return QRT_PKC_BAD_EXTENSION;
+    for (auto *i = data->userInfo; i; i = i->next) {
+        if (!oid_equal(i->value.type, id_VID)) continue;
+        const VID &v = i->value.value;
+        int hash = QRT_PKC_ObjID_To_HashID(&v.hashAlg.algorithm);
+        if (hash < 0 || !hash_name(hash)) return QRT_PKC_UNKNOWN_HASHID;
+        out.realName = text_of(data->realName);
+        out.hashID = hash;
+        out.vid.assign(v.virtualID.value, v.virtualID.value + v.virtualID.length);
+        return 0;
+    }
+    return QRT_PKC_NO_VID_INFO;
+}
 
 // HashContent ::= SEQUENCE { idn PrintableString, randomNum BIT STRING }
 int compute_vid(Bytes &vid, int hashID, const char *identityNumber, const BIN &random) {

@@ -236,6 +236,84 @@ QRT_API int QRT_PVD_Policy_CheckCA(ZQ_PVD_StateVars *vars, const BIN *policyCons
  * final intersection with the caller's set, required once explicitPolicy is 0. */
 QRT_API int QRT_PVD_Policy_CheckTarget(ZQ_PVD_StateVars *vars, const BIN *policyConstraints, int selfSigned);
 
+/* ---- Link checks --------------------------------------------------------------------------
+ * The checks between a certificate and its issuer and of one certificate in a path. Each
+ * function records its failure in the trace under its own name. Certificates are the decoded
+ * trees an InterObject keeps (pAsnObj). Times are seconds since 1970 as 64-bit integers. */
+
+/* Removes every space of s[0..*len) in place and updates *len; a-z into A-Z in place. 43001 for
+ * NULL arguments or a negative length. */
+QRT_API int QRT_PVD_String_TrilSpace(char *s, int *len);
+QRT_API int QRT_PVD_String_ConvCapit(char *s, int len);
+
+/* 0 when the pairs match: equal type, values of the same tag with valid lengths, and for
+ * PrintableString QRT_PVD_String_SimpleCompare of the contents, for any other tag equal bytes.
+ * Names match RDN by RDN and attribute by attribute in encoded order, counts included. 43043
+ * otherwise, 43001 for NULL. */
+QRT_API int QRT_PVD_AsnNameAttrib_Compare(const AttributeTypeAndValue *a, const AttributeTypeAndValue *b);
+QRT_API int QRT_PVD_AsnName_Compare(const Name *a, const Name *b);
+/* The subject's issuer Name against the candidate's subject Name: 0 or 43043. */
+QRT_API int QRT_PVD_CheckNameChain(const Certificate *subject, const Certificate *candidate);
+/* Key identifiers: *score 0 on failure, 0.5 when the subject's authorityKeyIdentifier matched the
+ * candidate's subjectKeyIdentifier, 1.0 when its issuer name and serial matched the candidate's
+ * too. Codes: 43041 a missing extension, 43040 one that does not decode or lacks the key
+ * identifier (or names the issuer by other than a directoryName), 43044 a mismatch. */
+QRT_API int QRT_PVD_CheckAKID(float *score, const Certificate *subject, const Certificate *candidate);
+/* Name chaining (43043), then the key identifiers, any failure of which is 43044. */
+QRT_API int QRT_PVD_CheckChain(float *score, const ZQ_PVD_InterObject *subject, const ZQ_PVD_InterObject *candidate);
+
+/* Validity at t. notBefore after 2037 is never valid; notBefore before 1970 has always begun;
+ * notAfter before 1970 has always ended, after 2037 never. Otherwise plain comparisons: 43033
+ * t before notBefore, 43034 t after notAfter (43030 for a Time of neither form). */
+QRT_API int QRT_PVD_AsnCert_VerifyTime(const Certificate *cert, long long t);
+/* A CRL is current at t: nextUpdate present (43090), not before 1970 and, unless after 2037, not
+ * before t (43093). */
+QRT_API int QRT_PVD_AsnCRL_VerifyTime(const CertificateList *crl, long long t);
+/* Seconds of a UTCTime (50-99 = 19yy) or GeneralizedTime; -1 for a Time of neither form. */
+QRT_API int QRT_PVD_AsnTime_ToSeconds(const Time *time, long long *out);
+
+/* The working key from a certificate: pubKeyAlg the provider's key id (-1 when the key table does
+ * not know it), pubKey the certificate's DER SubjectPublicKeyInfo, pubKeyParam the domain
+ * parameters in force, pubKeyDN its subject DN text. A key without parameters of the previous
+ * key's algorithm keeps the previous parameters; of another algorithm it has none. On failure
+ * the previous key stays. ResetPubKey releases the working key. */
+QRT_API int QRT_PVD_StateVars_InitPubKey(ZQ_PVD_StateVars *vars, const ZQ_PVD_InterObject *cert);
+QRT_API void QRT_PVD_StateVars_ResetPubKey(ZQ_PVD_StateVars *vars);
+/* The signature over the signed part as received, under the working key, through the
+ * provider's signature table: 0, else 43032 (certificate) / 43092 (CRL) for an unknown
+ * algorithm, a key that cannot have made it or a signature that does not hold. */
+QRT_API int QRT_PVD_AsnCert_VerifySignature(const Certificate *cert, const ZQ_PVD_StateVars *vars);
+QRT_API int QRT_PVD_AsnCRL_VerifySignature(const CertificateList *crl, const ZQ_PVD_StateVars *vars);
+/* The provider's sign id of a signature AlgorithmIdentifier; -1 when its table has none. */
+QRT_API int QRT_PVD_ObjID_To_SignID(const AlgorithmIdentifier *alg);
+
+/* basicConstraints of a CA: present (43041), decodable (43040), cA TRUE (43048); unless
+ * selfSigned the remaining path length must be at least 1 (43048) and is decremented; a lower
+ * pathLenConstraint replaces it. */
+QRT_API int QRT_PVD_CheckBasicConsts(ZQ_PVD_StateVars *vars, const Extensions exts, int selfSigned);
+/* keyUsage holds bit (KeyUsage_keyCertSign, KeyUsage_cRLSign): 43041 absent (0 when absentOK),
+ * 43040 undecodable, 43045 without the bit. */
+QRT_API int QRT_PVD_AsnExts_CheckKeyUsage(const Extensions exts, unsigned bit, int absentOK);
+
+/* Name constraints on directory names. A base covers a DN text when it equals it or is a suffix
+ * of it that starts after a ",". CheckNameConsts: the subject DN and every directoryName of
+ * subjectAltName must be covered by the permitted set (unless "all") and by no excluded base;
+ * 43052 otherwise, 43040 for an undecodable subjectAltName. UpdateNameConsts applies a CA's
+ * nameConstraints: permitted directoryName bases narrow the permitted set (none given: no
+ * change), excluded ones are added; 43040 undecodable, 43052 for a base that renders empty or
+ * not at all and for a set beyond PVD_MAX_SUBTREES. On failure vars keeps its sets. */
+QRT_API int QRT_PVD_CheckNameConsts(const ZQ_PVD_StateVars *vars, const ZQ_PVD_InterObject *cert);
+QRT_API int QRT_PVD_UpdateNameConsts(ZQ_PVD_StateVars *vars, const ZQ_PVD_InterObject *cert);
+/* 1 when the DN text base covers name, else 0. */
+QRT_API int QRT_PVD_NameConsts_Covers(const char *base, const char *name);
+
+/* Critical extensions the library does not process: 43040 for a certificate's, 43100 for a
+ * CRL's or a CRL entry's; 0 when there is none. */
+#define PVD_EXTS_CERT 1
+#define PVD_EXTS_CRL 2
+#define PVD_EXTS_CRL_ENTRY 3
+QRT_API int QRT_PVD_CheckCriticalExts(const Extensions exts, int kind);
+
 /* ---- The validation context --------------------------------------------------------------- */
 
 /* One per validation, zero-filled at start (InitCTX) and released by ResetCTX. The ldapInfos

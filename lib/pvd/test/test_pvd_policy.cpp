@@ -52,7 +52,7 @@ std::string name_of(const ObjectID &oid) {
     std::string s = text;
     QRT_free(text);
     if (s == "2.5.29.32.0") return "any";
-    if (s.rfind(kArc, 0) == 0) return "p" + s.substr(kArc.size());
+    if (s.rfind(kArc, 0) == 0) return std::string("p").append(s, kArc.size());
     return s;
 }
 
@@ -66,7 +66,10 @@ std::string show(const ZQ_PVD_Policies &s) {
         out += name_of(n.validPolicy);
         if (n.expectedCount) {
             out += '[';
-            for (int k = 0; k < n.expectedCount; ++k) out += (k ? "," : "") + name_of(n.expected[k]);
+            for (int k = 0; k < n.expectedCount; ++k) {
+                if (k) out += ',';
+                out += name_of(n.expected[k]);
+            }
             out += ']';
         }
         if (n.hasAnchorPolicy) out += '^' + name_of(n.anchorPolicy);
@@ -286,7 +289,10 @@ TEST_F(PvdPolicy, InitialSetFromText) {
 
     // 50 items fill the set; the 51st is refused.
     std::string fifty;
-    for (int i = 1; i <= 50; ++i) fifty += (i > 1 ? "," : "") + kArc + std::to_string(i);
+    for (int i = 1; i <= 50; ++i) {
+        if (i > 1) fifty += ',';
+        fifty.append(kArc).append(std::to_string(i));
+    }
     Set s;
     EXPECT_EQ(QRT_PVD_Policies_FromString(&s, fifty.c_str()), 0);
     EXPECT_EQ(s->count, 50);
@@ -313,7 +319,8 @@ TEST_F(PvdPolicy, CertificateSetAndItsRepair) {
     Bytes inner = der::tlv(0x30, der::cat({info, Bytes{0x30, 0x00}}));
     Bytes longForm = der::cat({Bytes{0x30, 0x81, static_cast<unsigned char>(inner.size())}, inner});
     Bytes many;
-    for (int i = 1; i <= 51; ++i) many = der::cat({many, der::seq({oid_der("p" + std::to_string(i))})});
+    for (int i = 1; i <= 51; ++i)
+        many = der::cat({many, der::seq({oid_der(std::string("p").append(std::to_string(i)))})});
 
     struct Row {
         const char *what;
@@ -398,7 +405,7 @@ TEST_F(PvdPolicy, MakeIntersection) {
 
 TEST_F(PvdPolicy, ApplyPolicyMapping) {
     std::string eleven;
-    for (int i = 10; i <= 20; ++i) eleven += " p1:p" + std::to_string(i);
+    for (int i = 10; i <= 20; ++i) eleven.append(" p1:p").append(std::to_string(i));
     struct Row {
         const char *what;
         int policyMapping;

@@ -327,16 +327,20 @@ int QRT_Private_Decrypt(BIN *out, const BIN *in, const BIN *privKey, ZQ_CSP_PEnc
     return 0;
 }
 
+// What a signature of signAlg covers: the message itself, or its digest (made in `digest`);
+// nullptr when the digest cannot be made.
+static const BIN *signed_input(const BIN *in, int signAlg, ostrel::BinOwner &digest) {
+    if (takes_message(signAlg)) return in;
+    return QRT_MakeDigest(digest.get(), in, signAlg) == 0 ? digest.get() : nullptr;
+}
+
 int QRT_GenSignature(BIN *sig, const BIN *priv, const BIN *pub, const BIN *keyParam, const BIN *in, int signAlg) {
     empty(sig);
     const SignMap *m = find_sign(signAlg);
     if (!m) return -1;
     ostrel::BinOwner digest;
-    const BIN *data = in;
-    if (!takes_message(signAlg)) {
-        if (QRT_MakeDigest(digest.get(), in, signAlg) != 0) return -3;
-        data = digest.get();
-    }
+    const BIN *data = signed_input(in, signAlg, digest);
+    if (!data) return -3;
     ZQ_CSP_SignParam p;
     sign_param(m->key, pub, keyParam, p);
     if (QRT_CSP_ComputeSignature(sig, data, priv, signAlg, &p) != 0) {
@@ -350,11 +354,8 @@ int QRT_VerifySign(const BIN *sig, const BIN *pub, const BIN *keyParam, const BI
     const SignMap *m = find_sign(signAlg);
     if (!m) return -1;
     ostrel::BinOwner digest;
-    const BIN *data = in;
-    if (!takes_message(signAlg)) {
-        if (QRT_MakeDigest(digest.get(), in, signAlg) != 0) return -3;
-        data = digest.get();
-    }
+    const BIN *data = signed_input(in, signAlg, digest);
+    if (!data) return -3;
     ZQ_CSP_SignParam p;
     sign_param(m->key, pub, keyParam, p);
     return QRT_CSP_VerifySignature(sig, data, pub, signAlg, &p) == 0 ? 0 : -3;

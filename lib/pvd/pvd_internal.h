@@ -7,10 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "suite_pkc.h"
 #include "suite_pvd.h"
 #include "suite_pvd_internal.h"
 
 #define OSTREL_REASON_FN QRT_PVD_GetErrorReason
+#include "ostrel/asn_tree.hpp"
 #include "ostrel/guard.hpp"
 #include "ostrel/owners.hpp"
 #include "ostrel/trace.hpp"
@@ -31,6 +33,10 @@ inline int fail(const char *func, int code, const char *file, int line) {
 }
 
 inline bool has_bytes(const BIN *b) { return b && b->value && b->length; }
+inline bool same_bin(const BIN &a, const BIN &b) {
+    return a.length == b.length &&
+           (a.length == 0 || (a.value && b.value && std::memcmp(a.value, b.value, a.length) == 0));
+}
 inline std::string_view view_of(const BIN &b) {
     return b.value ? std::string_view(reinterpret_cast<const char *>(b.value), b.length) : std::string_view();
 }
@@ -89,6 +95,19 @@ struct ListOwner {
     }
     bool empty() const { return !head || (!head->value.value && !head->next); }
 };
+
+// Decodes an extension's value: 1 decoded, 0 absent, -1 undecodable.
+template <class T>
+int decode_ext(AsnTree<T> &out, const Extensions exts, const ObjectID &oid) {
+    const Extension *ext = QRT_GetExtension(exts, &oid);
+    if (!ext) return 0;
+    if (out.decode(&ext->extnValue) != 0 || !out) return -1;
+    return 1;
+}
+
+// Name equality as the path checks compare names (only PrintableString values fold case and
+// spaces), without a trace record: for comparisons whose mismatch is no failure.
+bool names_equal(const Name &a, const Name &b);
 
 }  // namespace ostrel::pvd
 

@@ -44,32 +44,6 @@ bool attrib_equal(const AttributeTypeAndValue &a, const AttributeTypeAndValue &b
     return ca == cb;
 }
 
-bool names_equal(const Name &a, const Name &b) {
-    if (a.choice != Name_rdnSequence_chosen || b.choice != Name_rdnSequence_chosen) return false;
-    RDNSequence ra = a.u.rdnSequence, rb = b.u.rdnSequence;
-    for (; ra && rb; ra = ra->next, rb = rb->next) {
-        RelativeDistinguishedName xa = ra->value, xb = rb->value;
-        for (; xa && xb; xa = xa->next, xb = xb->next)
-            if (!attrib_equal(xa->value, xb->value)) return false;
-        if (xa || xb) return false;
-    }
-    return !ra && !rb;
-}
-
-// Decodes an extension's value as pdu: 1 decoded, 0 absent, -1 undecodable.
-template <class T>
-int decode_ext(AsnTree<T> &out, const Extensions exts, const ObjectID &oid) {
-    const Extension *ext = QRT_GetExtension(exts, &oid);
-    if (!ext) return 0;
-    if (out.decode(&ext->extnValue) != 0 || !out) return -1;
-    return 1;
-}
-
-bool same_bin(const BIN &a, const BIN &b) {
-    return a.length == b.length &&
-           (a.length == 0 || (a.value && b.value && std::memcmp(a.value, b.value, a.length) == 0));
-}
-
 int check_akid(float &score, const Certificate &subject, const Certificate &candidate) {
     score = 0;
     AsnTree<AuthorityKeyIdentifier> aki(AuthorityKeyIdentifier_PDU);
@@ -324,6 +298,19 @@ bool processed(const ObjectID &oid, unsigned kind) {
 }
 
 }  // namespace
+
+bool names_equal(const Name &a, const Name &b) {
+    if (a.choice != Name_rdnSequence_chosen || b.choice != Name_rdnSequence_chosen) return false;
+    RDNSequence ra = a.u.rdnSequence, rb = b.u.rdnSequence;
+    for (; ra && rb; ra = ra->next, rb = rb->next) {
+        RelativeDistinguishedName xa = ra->value, xb = rb->value;
+        for (; xa && xb; xa = xa->next, xb = xb->next)
+            if (!attrib_equal(xa->value, xb->value)) return false;
+        if (xa || xb) return false;
+    }
+    return !ra && !rb;
+}
+
 }  // namespace ostrel::pvd
 
 using namespace ostrel;

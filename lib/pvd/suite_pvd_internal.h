@@ -444,6 +444,69 @@ QRT_API int QRT_PVD_DecodePEM(BIN *out, const BIN *bin);
  * occurs in text; 0 otherwise, and when dn has no such attribute. */
 QRT_API int QRT_PVD_IsDNRelated(const char *dn, const char *text);
 
+/* ---- Revocation and trust lists -----------------------------------------------------------
+ * Checks on a CRL, trust list or OCSP answer already at hand (finding them is the path
+ * builder's). Each function records its failure in the trace under its own name. Times are
+ * seconds since 1970. */
+
+/* The CRL's authorityKeyIdentifier against the subject's: the CRL's present (43101) and
+ * decodable (43100), the subject's present (43041) and decodable (43040), both with a key
+ * identifier (43100), the identifiers equal and, when the CRL's also names an issuer and serial,
+ * the subject's naming the same (43103). */
+QRT_API int QRT_PVD_AsnCRL_CheckAKID(const CertificateList *crl, const Certificate *subject);
+/* Whether the CRL covers the subject: a CRL that is not indirect passes AsnCRL_CheckAKID; an
+ * indirect CRL whose issuer the subject's first distribution point names by a directoryName in
+ * cRLIssuer has that issuer (43102); without a distribution point or without cRLIssuer the CRL's
+ * issuer is the subject's issuer (43102); an issuingDistributionPoint name and the subject's
+ * first distribution point name, when both are given, are full names whose first names are equal
+ * URIs or equal directoryNames (43104). */
+QRT_API int QRT_PVD_CRL_CheckScope(const ZQ_PVD_InterObject *crl, const ZQ_PVD_InterObject *subject);
+/* The subject's status: 43100 for a critical CRL or entry extension the library does not
+ * process (any entry) and for an undecodable reasonCode or certificateIssuer of the matching
+ * entry; 43035 when an entry holds the subject's serial (same length and bytes), except one of an
+ * indirect CRL whose certificateIssuer names another issuer by a directoryName. reason (may be
+ * NULL): the revoked entry's reasonCode, -1 when none or not revoked. */
+QRT_API int QRT_PVD_AsnCRL_CheckStatus(const ZQ_PVD_InterObject *crl, const ZQ_PVD_InterObject *subject, int *reason);
+/* A CRL found for the subject, in order: the scope; crlIssuer's keyUsage holds cRLSign when
+ * present (43045; crlIssuer may be NULL when not known); the signature under ctx's working key
+ * unless the CRL came from the cache (43092); the status. On success the CRL is moved into
+ * *revInfo as type 11 (crl is left empty; what revInfo held is released): offer it to the
+ * cache from there. */
+QRT_API int QRT_PVD_CRL_CheckFound(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo, ZQ_PVD_InterObject *crl,
+                                   const ZQ_PVD_InterObject *subject, const ZQ_PVD_InterObject *crlIssuer);
+
+/* 1 when the trust list holds the digest of cert (the whole encoding) under its subject
+ * algorithm (SHA-1, MD2, MD5, HAS-160 or SHA-256), else 0. Records nothing. */
+QRT_API int QRT_PVD_IsTrusted(const ZQ_PVD_InterObject *ctl, const BIN *cert);
+/* The list's first signer is the root: its issuer's DN text equals the root's subject DN text
+ * byte for byte and its serial the root's; else 43081. */
+QRT_API int QRT_PVD_CTL_CheckChain(const ZQ_PVD_InterObject *ctl, const ZQ_PVD_InterObject *root);
+/* An explicit version other than v1, an unreadable time or a subjectUsage without
+ * electronic_civil_application: 43070; t before thisUpdate 43072, after nextUpdate 43073. */
+QRT_API int QRT_PVD_AsnCTL_Verify(const CertificateTrustList *ctl, long long t);
+/* The list's signed data verified with the root's certificate as its first signer's; 43071. */
+QRT_API int QRT_PVD_CTL_VerifySignature(const ZQ_PVD_InterObject *ctl, const ZQ_PVD_InterObject *root);
+/* A trust list and the root that signed it: root of type 5 and CTL_CheckChain (43081); the
+ * signature unless PVD_FLAG_NO_SIGN or the list came from the cache; AsnCTL_Verify at t unless
+ * PVD_FLAG_NO_TIME. */
+QRT_API int QRT_PVD_CTL_VerifyPair(const ZQ_PVD_Context *ctx, const ZQ_PVD_InterObject *ctl,
+                                   const ZQ_PVD_InterObject *root, long long t);
+
+/* 1 when OCSP may be asked about cert: PVD_FLAG_NO_OCSP clear, CB_OCSP_CheckCert installed, cert
+ * of type 1 and without id_kp_OCSPSigning in a decodable extKeyUsage; else 0. */
+QRT_API int QRT_PVD_OCSP_IsPossible(const ZQ_PVD_Context *ctx, const ZQ_PVD_InterObject *cert);
+/* *url: a new string (QRT_free), the URL from "http://" to the end of the first "OCSP:" line of
+ * the authorityInfoAccess text. 43180 without the extension; 43050 when it does not decode or
+ * has no OCSP line or that line no "http://". */
+QRT_API int QRT_PVD_OCSP_GetURL(char **url, const ZQ_PVD_InterObject *cert);
+/* Asks CB_OCSP_CheckCert about cert at the URL of OCSP_GetURL. 43180 for a callback failure, a
+ * status other than 0 (good) and 1 (revoked), or a nextUpdate absent (0) or before t; 43035 for
+ * revoked; good: *revInfo becomes a type-25 object holding the response (what it held is
+ * released). The library releases the answer's response with QRT_BIN_Reset in every case
+ * where it does not keep it. */
+QRT_API int QRT_PVD_OCSP_CheckRevoked(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo, const ZQ_PVD_InterObject *cert,
+                                      long long t);
+
 #ifdef __cplusplus
 }
 #endif

@@ -114,6 +114,23 @@ inline void write_key(const std::string &path, EVP_PKEY *key) {
     BIO_free(b);
 }
 
+// A trust list described for `openssl asn1parse -genconf` (genconf), signed by `openssl cms` with
+// the trust-list content type under signer's certificate and key, in dir: the signed DER (empty,
+// with a test failure, when openssl fails).
+inline Bytes make_signed_ctl(const std::string &dir, const Party &signer, const std::string &genconf) {
+    write_pem(dir + "/signer.pem", signer.cert);
+    write_key(dir + "/signer.key", signer.key);
+    ostrel::test::write_file(dir + "/ctl.cnf", genconf);
+    std::string out;
+    int rc = run("cd " + dir +
+                     " && openssl asn1parse -genconf ctl.cnf -out ctl.der -noout && "
+                     "openssl cms -sign -nodetach -binary -econtent_type 1.3.6.1.4.1.311.10.1 -in ctl.der "
+                     "-inform DER -signer signer.pem -inkey signer.key -outform DER -out signed.der 2>&1",
+                 &out);
+    EXPECT_EQ(rc, 0) << out;
+    return rc == 0 ? file_bytes(dir + "/signed.der") : Bytes();
+}
+
 // An object record over bytes the test owns (encObj is a view: never reset these).
 inline ZQ_PVD_ObjectList object_view(const Bytes &b, int typeID = 0) {
     ZQ_PVD_ObjectList n{};

@@ -307,35 +307,24 @@ CtlFiles &ctl_files() {
     static CtlFiles *f = [] {
         auto *r = new CtlFiles;
         Pki &pki = Pki::get();
-        write_pem(r->dir / "signer.pem", pki.root.cert);
-        write_key(r->dir / "signer.key", pki.root.key);
-        ostrel::test::write_file(r->dir / "ctl.cnf",
-                                 "asn1 = SEQUENCE:ctl\n"
-                                 "[ctl]\n"
-                                 "usage = SEQUENCE:usage\n"
-                                 "listId = FORMAT:HEX,OCTETSTRING:0102\n"
-                                 "thisUpdate = UTCTIME:200101000000Z\n"
-                                 "nextUpdate = GENTIME:20991231235959Z\n"
-                                 "alg = SEQUENCE:alg\n"
-                                 "subjects = SEQUENCE:subjects\n"
-                                 "[usage]\n"
-                                 "u1 = OID:1.2.410.200004.8.1.1.1\n"
-                                 "[alg]\n"
-                                 "a = OID:sha1\n"
-                                 "p = NULL\n"
-                                 "[subjects]\n"
-                                 "s1 = SEQUENCE:subject1\n"
-                                 "[subject1]\n"
-                                 "id = FORMAT:HEX,OCTETSTRING:00112233445566778899aabbccddeeff00112233\n");
-        std::string d = r->dir.path();
-        std::string out;
-        int rc = run("cd " + d +
-                         " && openssl asn1parse -genconf ctl.cnf -out ctl.der -noout && "
-                         "openssl cms -sign -nodetach -binary -econtent_type 1.3.6.1.4.1.311.10.1 -in ctl.der "
-                         "-inform DER -signer signer.pem -inkey signer.key -outform DER -out signed.der 2>&1",
-                     &out);
-        EXPECT_EQ(rc, 0) << out;
-        r->signedCtl = file_bytes(r->dir / "signed.der");
+        r->signedCtl = make_signed_ctl(r->dir.path(), pki.root,
+                                       "asn1 = SEQUENCE:ctl\n"
+                                       "[ctl]\n"
+                                       "usage = SEQUENCE:usage\n"
+                                       "listId = FORMAT:HEX,OCTETSTRING:0102\n"
+                                       "thisUpdate = UTCTIME:200101000000Z\n"
+                                       "nextUpdate = GENTIME:20991231235959Z\n"
+                                       "alg = SEQUENCE:alg\n"
+                                       "subjects = SEQUENCE:subjects\n"
+                                       "[usage]\n"
+                                       "u1 = OID:1.2.410.200004.8.1.1.1\n"
+                                       "[alg]\n"
+                                       "a = OID:sha1\n"
+                                       "p = NULL\n"
+                                       "[subjects]\n"
+                                       "s1 = SEQUENCE:subject1\n"
+                                       "[subject1]\n"
+                                       "id = FORMAT:HEX,OCTETSTRING:00112233445566778899aabbccddeeff00112233\n");
         r->signer = pki.root.der;
         return r;
     }();

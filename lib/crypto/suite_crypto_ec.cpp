@@ -446,6 +446,13 @@ int ostrel::crypto::ec_point_decode(WJ_EC_POINT *point, const unsigned char *in,
     // oct2point checks that the point lies on the curve.
     if (!EC_POINT_oct2point(c->group, tmp.get(), in, len, ctx.get()) || EC_POINT_is_at_infinity(c->group, tmp.get()))
         return WJ_ERR_BAD_DER;
+    // A compressed point has one form: on a binary curve OpenSSL also takes y-bit 1 for x = 0,
+    // which is written back with y-bit 0.
+    if (in[0] != 4) {
+        unsigned char back[160];
+        size_t n = EC_POINT_point2oct(c->group, tmp.get(), POINT_CONVERSION_COMPRESSED, back, sizeof back, ctx.get());
+        if (n != len || std::memcmp(back, in, len) != 0) return WJ_ERR_BAD_DER;
+    }
     point->changed();
     return EC_POINT_copy(point->p, tmp.get()) ? 0 : WJ_ERR_MEMORY;
 }

@@ -274,6 +274,15 @@ TEST(CryptoEc, ParametersPointsAndArithmetic) {
     Curve other(WJ_EC_CURVE_P384);
     EXPECT_EQ(WJ_ECDSA_PublicKey_Decode(back.v, full.data(), 65, other.p), WJ_ERR_BAD_ARGUMENT)
         << "a point of another curve";
+    // On a binary curve the point with x = 0 is written with y-bit 0; the other bit is no form of it.
+    Curve binary(WJ_EC_CURVE_B233);
+    Point zero(binary);
+    Bytes x0(31, 0);
+    x0[0] = 2;
+    ASSERT_EQ(WJ_ECDSA_PublicKey_Decode(zero.v, x0.data(), 31, binary.p), 0);
+    EXPECT_EQ(hex(zero.bytes(1)), hex(x0));
+    x0[0] = 3;
+    EXPECT_EQ(WJ_ECDSA_PublicKey_Decode(zero.v, x0.data(), 31, binary.p), WJ_ERR_BAD_DER);
     Big z;
     Point fresh(c);
     EXPECT_EQ(hex(fresh.bytes()), "00") << "a new point is the point at infinity";

@@ -550,7 +550,7 @@ TEST(PvdRevokeOcsp, UrlTable) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Obj cert;
-        load_cert(cert, aia_cert(dir.path(), "c" + std::to_string(i++), c.addext));
+        load_cert(cert, aia_cert(dir.path(), std::string("c").append(std::to_string(i++)), c.addext));
         char *url = reinterpret_cast<char *>(1);
         EXPECT_EQ(QRT_PVD_OCSP_GetURL(&url, cert.get()), c.expect);
         if (c.url) {

@@ -1,6 +1,7 @@
 // Code-set conversion of whole texts: the driver over the character converters, and the
 // EUC-KR helpers built on it.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "codec_charset.h"
@@ -16,16 +17,18 @@ struct Pair {
     const char *to;
     Decoder decode;
     Encoder encode;
-    size_t room;  // most bytes one character takes in the target
+    size_t room;    // most bytes one character takes in the target
+    size_t growth;  // most target bytes one source byte becomes
 };
 
 constexpr Pair kPairs[] = {
-    {"ko_KR-euc", "ko_KR-UTF-8", euc_kr_mbtowc, utf8_wctomb, 3},
-    {"ko_KR-UTF-8", "ko_KR-euc", utf8_mbtowc, euc_kr_wctomb, 2},
-    {"ja_JP-EUC", "ja_JP-UTF-8", euc_jp_mbtowc, utf8_wctomb, 3},
-    {"ja_JP-UTF-8", "ja_JP-EUC", utf8_mbtowc, euc_jp_wctomb, 3},
-    {"ja_JP-SJIS", "ja_JP-UTF-8", sjis_mbtowc, utf8_wctomb, 3},
-    {"ja_JP-UTF-8", "ja_JP-SJIS", utf8_mbtowc, sjis_wctomb, 3},
+    {"ko_KR-euc", "ko_KR-UTF-8", euc_kr_mbtowc, utf8_wctomb, 3, 2},
+    {"ko_KR-UTF-8", "ko_KR-euc", utf8_mbtowc, euc_kr_wctomb, 2, 2},
+    {"ja_JP-EUC", "ja_JP-UTF-8", euc_jp_mbtowc, utf8_wctomb, 3, 2},
+    {"ja_JP-UTF-8", "ja_JP-EUC", utf8_mbtowc, euc_jp_wctomb, 3, 2},
+    // A half-width katakana is one byte in Shift_JIS and three in UTF-8.
+    {"ja_JP-SJIS", "ja_JP-UTF-8", sjis_mbtowc, utf8_wctomb, 3, 3},
+    {"ja_JP-UTF-8", "ja_JP-SJIS", utf8_mbtowc, sjis_wctomb, 3, 2},
 };
 
 const Pair *find_pair(const char *to, const char *from) {
@@ -79,10 +82,11 @@ QRT_API int QRT_Codec_Convert(BIN *dst, const BIN *src, const char *to, const ch
     dst->value = nullptr;
     const Pair *p = find_pair(to, from);
     if (!p) return OSTREL_FAIL(QRT_CODEC_ERROR);
+    // Sized by what the pair can grow to, so every convertible text fits.
     size_t n = src->length;
-    if (!fits_length(2 * n + 1)) return OSTREL_FAIL(QRT_CODEC_INVALID_INPUT);
+    if (n > (SIZE_MAX - 1) / p->growth || !fits_length(p->growth * n + 1)) return OSTREL_FAIL(QRT_CODEC_INVALID_INPUT);
     size_t len = 0;
-    int rc = convert_new(*p, src->value, n, 2 * n + 1, &dst->value, &len);
+    int rc = convert_new(*p, src->value, n, p->growth * n + 1, &dst->value, &len);
     dst->length = static_cast<unsigned int>(len);
     return rc ? OSTREL_FAIL(rc) : 0;
 }
@@ -92,6 +96,8 @@ QRT_API int QRT_ConvCodeSet(const char *from, const char *to, const char *text, 
     BIN src{static_cast<unsigned int>(std::strlen(text)), reinterpret_cast<unsigned char *>(const_cast<char *>(text))};
     ostrel::BinOwner dst;
     int rc = QRT_Codec_Convert(dst.get(), &src, to, from);
+    // The caller's buffer holds twice the text and a byte: a longer result is refused.
+    if (rc == 0 && dst->length > 2 * src.length) rc = QRT_CODEC_ERROR;
     if (rc != 0) {
         out[0] = '\0';
         return OSTREL_FAIL(rc);

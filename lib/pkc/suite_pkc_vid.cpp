@@ -91,18 +91,13 @@ int give_identity(const Identity &id, char **realName, int *hashID, BIN *vid) {
     return 0;
 }
 
-// The real name from the local code set in UTF-8. One local byte may become three UTF-8 bytes (a
-// half-width katakana of Shift_JIS), but the code-set converter's result may be at most twice its
-// input and a byte: the name goes in followed by as many ASCII bytes as it has, which convert to
-// themselves and are cut off again. The output buffer holds 3n + 1 bytes for the name.
+// The real name from the local code set in UTF-8 (one local byte may become three UTF-8 bytes:
+// a half-width katakana of Shift_JIS).
 bool name_to_utf8(const char *name, size_t n, std::string &utf8) {
-    std::string padded(name, n);
-    padded.append(n, 'A');
-    utf8.assign(3 * n + n + 1, '\0');
-    int len =
-        QRT_PKC_UTF8_Encode(utf8.data(), static_cast<int>(utf8.size()), padded.data(), static_cast<int>(padded.size()));
-    if (len < static_cast<int>(n) || utf8.compare(static_cast<size_t>(len) - n, n, padded, n, n) != 0) return false;
-    utf8.resize(static_cast<size_t>(len) - n);
+    utf8.assign(3 * n + 1, '\0');
+    int len = QRT_PKC_UTF8_Encode(utf8.data(), static_cast<int>(utf8.size()), name, static_cast<int>(n));
+    if (len < 0) return false;
+    utf8.resize(static_cast<size_t>(len));
     return true;
 }
 

@@ -92,13 +92,8 @@ TEST(CodecCharset, EveryCodeAgreesWithTheSourceAndRoundTrips) {
         size_t mapped = 0, kept_bytes = 0;
         std::vector<std::string> back_differs;
         for (const auto &[hex, cp] : ref.decoded.at(c.python)) {
-            // Two spaces (never inside a code) give a one-byte katakana the room to grow to three.
             std::string in = bytes(hex), utf8;
-            int rc = convert(in + "  ", c.utf8, c.name, &utf8);
-            if (rc == 0) {
-                ASSERT_EQ(utf8.substr(utf8.size() - 2), "  ");
-                utf8.resize(utf8.size() - 2);
-            }
+            int rc = convert(in, c.utf8, c.name, &utf8);
             if (cp < 0) {
                 // Unassigned for python: we may read it only when python's encoder writes it.
                 if (rc == 0) {
@@ -272,11 +267,21 @@ TEST(CodecCharset, DriverPairsLimitsAndFailures) {
         {"\xF0\x9F\x98\x80", "ja_JP-EUC", "ja_JP-UTF-8"},
         {"\xEA\xB0\x82", "ko_KR-euc", "ko_KR-UTF-8"},  // U+AC02 has no EUC-KR code
         {"\x8F\xB0", "ja_JP-UTF-8", "ja_JP-EUC"},
-        {"\xB1", "ja_JP-UTF-8", "ja_JP-SJIS"},  // 1 byte to 3: beyond the 2n+1 buffer
     };
     for (const Bad &b : bad) EXPECT_EQ(convert(b.in, b.to, b.from, &out), -1) << to_hex(b.in.data(), b.in.size());
-    ASSERT_EQ(convert("\xB1\xB2zz", "ja_JP-UTF-8", "ja_JP-SJIS", &out), 0) << "fits when the text leaves room";
-    EXPECT_EQ(out, "\xEF\xBD\xB1\xEF\xBD\xB2zz");
+    // A half-width katakana grows from one Shift_JIS byte to three UTF-8 bytes: the result is sized
+    // for it, while QRT_ConvCodeSet, whose caller's buffer holds twice the text, refuses it.
+    std::string kana(40, '\xB1'), wide;
+    for (int i = 0; i < 40; ++i) wide += "\xEF\xBD\xB1";
+    ASSERT_EQ(convert(kana, "ja_JP-UTF-8", "ja_JP-SJIS", &out), 0);
+    EXPECT_EQ(out, wide);
+    char small[2 * 40 + 1 + 16];
+    std::memset(small, 'X', sizeof small);
+    EXPECT_EQ(QRT_ConvCodeSet("ja_JP-SJIS", "ja_JP-UTF-8", kana.c_str(), small), -1);
+    EXPECT_EQ(small[0], 0);
+    EXPECT_EQ(small[2 * 40 + 1], 'X') << "nothing written past the caller's twice-plus-one bytes";
+    ASSERT_EQ(QRT_ConvCodeSet("ja_JP-SJIS", "ja_JP-UTF-8", "\xB1\xB2zz", small), 0) << "fits twice the text";
+    EXPECT_STREQ(small, "\xEF\xBD\xB1\xEF\xBD\xB2zz");
 
     BIN src{2, (unsigned char *)"ab"}, dst{0, nullptr};
     EXPECT_EQ(QRT_Codec_Convert(&dst, &src, "ja_JP-EUC", "ko_KR-euc"), -1);

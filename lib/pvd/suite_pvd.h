@@ -176,6 +176,18 @@ QRT_API ZQ_PVD_CertPathResult *QRT_PVD_CertPathResult_New(void);
 QRT_API void QRT_PVD_CertPathResult_Reset(ZQ_PVD_CertPathResult *result);
 QRT_API void QRT_PVD_CertPathResult_Free(ZQ_PVD_CertPathResult *result);
 
+/* ---- Validation --------------------------------------------------------------------------- */
+
+/* Validates request->tgtCert at request->vrfyTime (0: now): builds a path up to a trust anchor
+ * from the request's lists, the cache, the store and the directory (as param enables them) and
+ * checks every link, revocation and the certificate policies. 0 when the target is valid, else a
+ * code of suite_pvd_codes.h (43001 for a NULL request or param). result may be NULL; when given
+ * it is filled only on success: the path (target first), the time used and, parallel to the
+ * path, the revocation evidence of each certificate (a CRL, type 11, or an OCSP response, type
+ * 25; empty for trust anchors and trust lists). Release it with QRT_PVD_CertPathResult_Reset. */
+QRT_API int QRT_PVD_VerifyCertPath(ZQ_PVD_CertPathResult *result, ZQ_PVD_CertPathRequest *request,
+                                   ZQ_PVD_VerifyParam *param);
+
 /* ---- The process-wide cache --------------------------------------------------------------
  * Six lists, one per type 1, 3, 5, 11, 12, 21, each under its own read/write lock. Keys: the
  * subject DN text for certificates, the distribution point key for CRLs, the lookup name for

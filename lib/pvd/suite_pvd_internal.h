@@ -507,6 +507,62 @@ QRT_API int QRT_PVD_OCSP_GetURL(char **url, const ZQ_PVD_InterObject *cert);
 QRT_API int QRT_PVD_OCSP_CheckRevoked(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo, const ZQ_PVD_InterObject *cert,
                                       long long t);
 
+/* ---- Path building ------------------------------------------------------------------------
+ * The steps of QRT_PVD_VerifyCertPath, each recording its failure under its own name. Times are
+ * seconds since 1970. Bounds of one validation: a path of at most PVD_MAX_DEPTH certificates
+ * (43085), at most PVD_MAX_CANDIDATES issuer candidates and PVD_MAX_LDAP_CALLS directory calls
+ * (43080); a certificate already on the path being built is never its own issuer's candidate. */
+
+#define PVD_MAX_DEPTH 32
+#define PVD_MAX_CANDIDATES 256
+#define PVD_MAX_LDAP_CALLS 64
+
+/* Finds and verifies the issuer of subject (recursively up to a trust anchor): *issuerOut
+ * receives the issuer's node (its next the issuer's issuer), *revInfoOut the issuer's revocation
+ * node chain. issuerOut and *revInfoOut are allocated by the caller. */
+QRT_API int QRT_PVD_GetIssuerCert(ZQ_PVD_Context *ctx, ZQ_PVD_InterObjectList *issuerOut,
+                                  ZQ_PVD_InterObjectList *revInfoOut, ZQ_PVD_InterObjectList *subject, long long t);
+/* The next issuer candidate for dn from the cursor's stage on (input lists, cache, store,
+ * directory): 0 with *out loaded (derived type, the stage as source), 43036 when no source has
+ * one left, a load failure otherwise. crldpURL (may be NULL): the subject's ldap distribution
+ * point, for the directory stage. */
+QRT_API int QRT_PVD_GetNextCert(ZQ_PVD_Context *ctx, ZQ_PVD_BuildCursor *cursor, ZQ_PVD_InterObject *out,
+                                const char *dn, const char *crldpURL, long long t);
+/* The next trust list (cache, store, directory) that lists the root encoding; 43074 when none,
+ * 43070 when one does not load. */
+QRT_API int QRT_PVD_GetNextCTL(ZQ_PVD_Context *ctx, ZQ_PVD_BuildCursor *cursor, ZQ_PVD_InterObject *out,
+                               const BIN *rootEncoding);
+/* The CRL of one stage (1 input, 2 cache, 3 store, 4 directory) as DER in *out; 43095 when the
+ * stage has none. */
+QRT_API int QRT_PVD_GetNextCRL(ZQ_PVD_Context *ctx, int stage, BIN *out, int crlType, const char *dpKey,
+                               const char *issuerDN, const char *dpURL);
+/* The subject's ldap distribution point URL (*url a new string, NULL when the certificate names
+ * none) from the first "ldap://" to the end of its line; 43049 when such a URL cannot be split
+ * into server and entry. */
+QRT_API int QRT_PVD_GetCRLDPURL(char **url, const ZQ_PVD_InterObject *subject);
+/* A current CRL for subject (issued by issuer), loaded into *crlOut; 43095 when none, 43090/43093
+ * for an unusable one. Nothing is cached here (see CRL_CheckRevoked). */
+QRT_API int QRT_PVD_FindCRL(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *crlOut, const ZQ_PVD_InterObject *subject,
+                            const ZQ_PVD_InterObject *issuer, long long t);
+/* FindCRL, the CRL's checks (CRL_CheckFound) with the CRL issuer's certificate; success leaves
+ * the CRL in *revInfo and offers it to the store and cache. */
+QRT_API int QRT_PVD_CRL_CheckRevoked(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo,
+                                     const ZQ_PVD_InterObject *subject, const ZQ_PVD_InterObject *issuer,
+                                     long long t);
+/* OCSP first when possible (43035 ends, other failures fall through), then the CRL unless
+ * PVD_FLAG_NO_CRL. */
+QRT_API int QRT_PVD_CheckRevoked(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo, const ZQ_PVD_InterObject *cert,
+                                 const ZQ_PVD_InterObject *issuer, long long t);
+/* The X.509 checks of one certificate whose signature, time and revocation passed. */
+QRT_API int QRT_PVD_CheckX509(ZQ_PVD_Context *ctx, const ZQ_PVD_InterObject *cert);
+/* Verifies one link: cert (its node) against the issuer node (NULL for a trust anchor). */
+QRT_API int QRT_PVD_VerifyCertPair(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo, ZQ_PVD_InterObjectList *cert,
+                                   ZQ_PVD_InterObjectList *issuerList, long long t);
+/* The store walk of PVD_FLAG_STORE_CHAIN: issuers from the store only, up to a self-signed
+ * certificate from the store. */
+QRT_API int QRT_PVD_VerifySFCertChain(ZQ_PVD_Context *ctx, ZQ_PVD_CertPathResult *result,
+                                      ZQ_PVD_InterObjectList *target, long long t);
+
 #ifdef __cplusplus
 }
 #endif

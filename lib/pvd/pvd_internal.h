@@ -74,6 +74,21 @@ inline int not_found_of(int typeID) {
 // The catalogue number of an object type's decoded tree, 0 for a type that keeps none.
 int pdu_of_type(int typeID);
 
+// An object's decoded tree as the kind its type names; NULL for another kind or no tree.
+inline const Certificate *cert_tree(const ZQ_PVD_InterObject *o) {
+    return o && o->pAsnObj && pdu_of_type(o->typeID) == Certificate_PDU ? static_cast<const Certificate *>(o->pAsnObj)
+                                                                        : nullptr;
+}
+inline const CertificateList *crl_tree(const ZQ_PVD_InterObject *o) {
+    return o && o->pAsnObj && pdu_of_type(o->typeID) == CertificateList_PDU
+               ? static_cast<const CertificateList *>(o->pAsnObj)
+               : nullptr;
+}
+inline const CertificateTrustList *ctl_tree(const ZQ_PVD_InterObject *o) {
+    return o && o->pAsnObj && o->typeID == PVD_TYPE_CTL ? static_cast<const CertificateTrustList *>(o->pAsnObj)
+                                                        : nullptr;
+}
+
 // Hands out the cursor's next non-empty candidate (its buffer moved into out); false when none.
 bool cursor_take(ZQ_PVD_BuildCursor *cursor, BIN *out);
 // Makes list the cursor's fetched candidates (taking it over; NULL: none).

@@ -18,11 +18,6 @@ namespace {
 
 constexpr unsigned char kPrintableString = 0x13;
 
-const Certificate *cert_of(const ZQ_PVD_InterObject *o) {
-    return o && o->pAsnObj && pdu_of_type(o->typeID) == Certificate_PDU ? static_cast<const Certificate *>(o->pAsnObj)
-                                                                        : nullptr;
-}
-
 // The tag and contents of a value holding one element of valid length; false otherwise.
 bool value_parts(const Any &v, unsigned char &tag, std::string_view &contents) {
     if (!v.value || !v.length) return false;
@@ -361,7 +356,7 @@ QRT_API int QRT_PVD_CheckAKID(float *score, const Certificate *subject, const Ce
 
 QRT_API int QRT_PVD_CheckChain(float *score, const ZQ_PVD_InterObject *subject, const ZQ_PVD_InterObject *candidate) {
     if (score) *score = 0;
-    const Certificate *s = cert_of(subject), *c = cert_of(candidate);
+    const Certificate *s = cert_tree(subject), *c = cert_tree(candidate);
     if (!score || !s || !c) return PVD_FAIL(QRT_PVD_INVALID_INPUT);
     if (QRT_PVD_CheckNameChain(s, c) != 0) return PVD_FAIL(QRT_PVD_CERT_NAME_MISMATCH);
     if (QRT_PVD_CheckAKID(score, s, c) != 0) return PVD_FAIL(QRT_PVD_CERT_KEYID_MISMATCH);  // score left at 0
@@ -395,7 +390,7 @@ QRT_API void QRT_PVD_StateVars_ResetPubKey(ZQ_PVD_StateVars *vars) {
 }
 
 QRT_API int QRT_PVD_StateVars_InitPubKey(ZQ_PVD_StateVars *vars, const ZQ_PVD_InterObject *cert) {
-    const Certificate *c = cert_of(cert);
+    const Certificate *c = cert_tree(cert);
     if (!vars || !c) return PVD_FAIL(QRT_PVD_INVALID_INPUT);
     int rc = contained([&] {
         const TBSCertificate &tbs = c->tbsCertificate;
@@ -465,13 +460,13 @@ QRT_API int QRT_PVD_NameConsts_Covers(const char *base, const char *name) {
 }
 
 QRT_API int QRT_PVD_CheckNameConsts(const ZQ_PVD_StateVars *vars, const ZQ_PVD_InterObject *cert) {
-    const Certificate *c = cert_of(cert);
+    const Certificate *c = cert_tree(cert);
     if (!vars || !c) return PVD_FAIL(QRT_PVD_INVALID_INPUT);
     return PVD_FAIL(contained([&] { return name_consts(*vars, *c, cert->subjectDN); }));
 }
 
 QRT_API int QRT_PVD_UpdateNameConsts(ZQ_PVD_StateVars *vars, const ZQ_PVD_InterObject *cert) {
-    const Certificate *c = cert_of(cert);
+    const Certificate *c = cert_tree(cert);
     if (!vars || !c) return PVD_FAIL(QRT_PVD_INVALID_INPUT);
     return PVD_FAIL(contained([&] { return update_name_consts(*vars, *c); }));
 }

@@ -336,6 +336,8 @@ typedef struct _ZQ_PVD_Context {
     ZQ_PVD_VerifyCB cb;
     int ldapCalls;      /* CB_LDAP_GetObject calls made so far */
     int candidateCount; /* issuer candidates tried so far (kept by the path builder) */
+    ZQ_PVD_InterObjectList *path; /* the path being built, target first (not owned) */
+    int depth;                    /* issuer levels being searched */
 } ZQ_PVD_Context;
 
 /* 43001 for a NULL argument; 43030, 43090, 43070 when an input object does not load; 43001 when

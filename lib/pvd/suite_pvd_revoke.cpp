@@ -14,20 +14,6 @@
 namespace ostrel::pvd {
 namespace {
 
-const Certificate *cert_tree(const ZQ_PVD_InterObject *o) {
-    return o && o->pAsnObj && pdu_of_type(o->typeID) == Certificate_PDU ? static_cast<const Certificate *>(o->pAsnObj)
-                                                                        : nullptr;
-}
-const CertificateList *crl_tree(const ZQ_PVD_InterObject *o) {
-    return o && o->pAsnObj && pdu_of_type(o->typeID) == CertificateList_PDU
-               ? static_cast<const CertificateList *>(o->pAsnObj)
-               : nullptr;
-}
-const CertificateTrustList *ctl_tree(const ZQ_PVD_InterObject *o) {
-    return o && o->pAsnObj && o->typeID == PVD_TYPE_CTL ? static_cast<const CertificateTrustList *>(o->pAsnObj)
-                                                        : nullptr;
-}
-
 // ---- CRL scope ----
 
 int crl_akid(const CertificateList &crl, const Certificate &subject) {

@@ -225,7 +225,8 @@ bool directory_only_issuer(const char *issuerDN) {
     if (dn.size() == kName.size()) {
         bool same = true;
         for (size_t i = 0; i < dn.size() && same; ++i)
-            same = std::toupper(static_cast<unsigned char>(dn[i])) == std::toupper(static_cast<unsigned char>(kName[i]));
+            same =
+                std::toupper(static_cast<unsigned char>(dn[i])) == std::toupper(static_cast<unsigned char>(kName[i]));
         if (same) return true;
     }
     return dn.find("SignGate") != std::string_view::npos;
@@ -351,8 +352,8 @@ int root_code(int rc) {
     return rc;
 }
 
-int verify_pair(ZQ_PVD_Context &ctx, ZQ_PVD_InterObject *revInfo, ZQ_PVD_InterObject &cert,
-                ZQ_PVD_InterObject *issuer, long long t) {
+int verify_pair(ZQ_PVD_Context &ctx, ZQ_PVD_InterObject *revInfo, ZQ_PVD_InterObject &cert, ZQ_PVD_InterObject *issuer,
+                long long t) {
     if (cert.typeID == PVD_TYPE_CTL) return QRT_PVD_CTL_VerifyPair(&ctx, &cert, issuer, t);
     const Certificate *c = cert_tree(&cert);
     if (!c) return QRT_PVD_INVALID_INPUT;
@@ -452,8 +453,10 @@ int get_issuer(ZQ_PVD_Context &ctx, ZQ_PVD_InterObjectList &issuerOut, ZQ_PVD_In
             } else if (subject.typeID != PVD_TYPE_CTL) {
                 // a candidate outside its validity period or that does not chain is passed over
                 const Certificate *c = cert_tree(&cand);
-                if (!flagged(ctx, PVD_FLAG_NO_TIME) && QRT_PVD_AsnCert_VerifyTime(c, t) != 0) usable = false;
-                else if (QRT_PVD_CheckChain(&score, &subject, &cand) != 0) usable = false;
+                if (!flagged(ctx, PVD_FLAG_NO_TIME) && QRT_PVD_AsnCert_VerifyTime(c, t) != 0)
+                    usable = false;
+                else if (QRT_PVD_CheckChain(&score, &subject, &cand) != 0)
+                    usable = false;
             }
         }
         if (usable) {
@@ -560,15 +563,14 @@ struct ContextOwner {
     }
 };
 
-int verify_path(ZQ_PVD_CertPathResult *result, const ZQ_PVD_CertPathRequest &request,
-                const ZQ_PVD_VerifyParam &param) {
+int verify_path(ZQ_PVD_CertPathResult *result, const ZQ_PVD_CertPathRequest &request, const ZQ_PVD_VerifyParam &param) {
     ContextOwner owner;
     if (!owner.ctx) return QRT_PVD_MALLOC_FAILED;
     ZQ_PVD_Context &ctx = *owner.ctx;
     if (int rc = QRT_PVD_InitCTX(&ctx, &request, &param)) return rc;
     owner.live = true;
-    const long long t = request.vrfyTime ? static_cast<long long>(request.vrfyTime)
-                                         : static_cast<long long>(std::time(nullptr));
+    const long long t =
+        request.vrfyTime ? static_cast<long long>(request.vrfyTime) : static_cast<long long>(std::time(nullptr));
     NodeOwner path, revs;
     if (!path.node || !revs.node) return QRT_PVD_MALLOC_FAILED;
     if (int rc = QRT_PVD_InterObject_SetCert(&path.node->value, &request.tgtCert.encObj, 0, PVD_SOURCE_INPUT))
@@ -605,7 +607,10 @@ extern "C" {
 QRT_API int QRT_PVD_VerifyCertPath(ZQ_PVD_CertPathResult *result, ZQ_PVD_CertPathRequest *request,
                                    ZQ_PVD_VerifyParam *param) {
     if (!request || !param) return PVD_FAIL(QRT_PVD_INVALID_INPUT);
-    return PVD_FAIL(contained([&] { return verify_path(result, *request, *param); }));
+    int rc = contained([&] { return verify_path(result, *request, *param); });
+    // The validation's verdict is recorded even when it is "not found".
+    if (rc) ::ostrel::put_error(OSTREL_REASON_FN, __func__, rc, __FILE__, __LINE__);
+    return rc;
 }
 
 QRT_API int QRT_PVD_GetIssuerCert(ZQ_PVD_Context *ctx, ZQ_PVD_InterObjectList *issuerOut,
@@ -660,8 +665,7 @@ QRT_API int QRT_PVD_FindCRL(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *crlOut, con
 }
 
 QRT_API int QRT_PVD_CRL_CheckRevoked(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo,
-                                     const ZQ_PVD_InterObject *subject, const ZQ_PVD_InterObject *issuer,
-                                     long long t) {
+                                     const ZQ_PVD_InterObject *subject, const ZQ_PVD_InterObject *issuer, long long t) {
     if (!ctx || !revInfo || !cert_tree(subject)) return PVD_FAIL(QRT_PVD_INVALID_INPUT);
     return PVD_FAIL(contained([&] { return crl_check_revoked(*ctx, *revInfo, *subject, issuer, t); }));
 }

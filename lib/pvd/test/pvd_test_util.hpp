@@ -84,7 +84,7 @@ struct Pki {
         ASN1_TIME *t = X509_gmtime_adj(nullptr, -60);
         X509_CRL_set1_lastUpdate(c, t);
         X509_gmtime_adj(t, nextUpdateSeconds);
-        X509_CRL_set1_nextUpdate(c, t);
+        if (nextUpdateSeconds) X509_CRL_set1_nextUpdate(c, t);  // 0: a CRL without nextUpdate
         ASN1_TIME_free(t);
         X509_CRL_sign(c, issuer.key, EVP_sha256());
         Bytes der = ostrel::test::i2d_bytes([&](unsigned char **q) { return i2d_X509_CRL(c, q); });
@@ -129,6 +129,20 @@ inline Bytes make_signed_ctl(const std::string &dir, const Party &signer, const 
                  &out);
     EXPECT_EQ(rc, 0) << out;
     return rc == 0 ? file_bytes(dir + "/signed.der") : Bytes();
+}
+
+// A CertificateTrustList for make_signed_ctl: one subject (hex id), hashed with alg, for usage,
+// valid from thisUpdate to nextUpdate (genconf values), with an explicit version when given.
+inline std::string ctl_conf(const std::string &alg, const std::string &id,
+                            const std::string &usage = "1.2.410.200004.8.1.1.1",
+                            const std::string &thisUpdate = "UTCTIME:200101000000Z",
+                            const std::string &nextUpdate = "GENTIME:20991231235959Z",
+                            const std::string &version = "") {
+    return "asn1 = SEQUENCE:ctl\n[ctl]\n" + (version.empty() ? "" : "version = EXP:0,INTEGER:" + version + "\n") +
+           "usage = SEQUENCE:usage\nthisUpdate = " + thisUpdate + "\nnextUpdate = " + nextUpdate +
+           "\nalg = SEQUENCE:alg\nsubjects = SEQUENCE:subjects\n[usage]\nu1 = OID:" + usage +
+           "\n[alg]\na = OID:" + alg +
+           "\np = NULL\n[subjects]\ns1 = SEQUENCE:subject1\n[subject1]\nid = FORMAT:HEX,OCTETSTRING:" + id + "\n";
 }
 
 // An object record over bytes the test owns (encObj is a view: never reset these).

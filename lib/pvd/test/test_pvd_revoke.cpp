@@ -407,16 +407,6 @@ TEST(PvdRevokeFound, OrderAndEvidence) {
 
 std::string hex(const unsigned char *p, size_t n) { return ostrel::test::to_hex(p, n); }
 
-std::string ctl_conf(const std::string &alg, const std::string &id, const std::string &usage = "1.2.410.200004.8.1.1.1",
-                     const std::string &thisUpdate = "UTCTIME:200101000000Z",
-                     const std::string &nextUpdate = "GENTIME:20991231235959Z", const std::string &version = "") {
-    return "asn1 = SEQUENCE:ctl\n[ctl]\n" + (version.empty() ? "" : "version = EXP:0,INTEGER:" + version + "\n") +
-           "usage = SEQUENCE:usage\nthisUpdate = " + thisUpdate + "\nnextUpdate = " + nextUpdate +
-           "\nalg = SEQUENCE:alg\nsubjects = SEQUENCE:subjects\n[usage]\nu1 = OID:" + usage +
-           "\n[alg]\na = OID:" + alg +
-           "\np = NULL\n[subjects]\ns1 = SEQUENCE:subject1\n[subject1]\nid = FORMAT:HEX,OCTETSTRING:" + id + "\n";
-}
-
 TEST(PvdRevokeCtl, MembershipChainTimeSignature) {
     trace_on();
     Pki &p = Pki::get();

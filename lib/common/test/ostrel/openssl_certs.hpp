@@ -29,8 +29,11 @@ inline std::vector<unsigned char> der_of(X509 *x) {
 
 // A certificate for key issued by (issuer, issuerKey), or self-signed when issuer is null: valid
 // from an hour ago for a year, CN only, basic constraints and key usage for a CA or an end
-// entity, subject key identifier, authority key identifier when issued. nullptr on failure.
-inline X509 *make_cert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, long serial, bool ca) {
+// entity, subject key identifier (ski: "hash" or the identifier as colon-separated hex, to make a
+// certificate that claims another key's identifier), authority key identifier when issued.
+// nullptr on failure.
+inline X509 *make_cert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, long serial, bool ca,
+                       const char *ski = "hash") {
     X509 *x = X509_new();
     X509_set_version(x, 2);
     ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
@@ -50,7 +53,7 @@ inline X509 *make_cert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *is
         {NID_basic_constraints, ca ? "critical,CA:TRUE" : "CA:FALSE"},
         {NID_key_usage,
          ca ? "critical,keyCertSign,cRLSign,digitalSignature" : "digitalSignature,nonRepudiation,keyEncipherment"},
-        {NID_subject_key_identifier, "hash"},
+        {NID_subject_key_identifier, ski},
         {NID_authority_key_identifier, issuer ? "keyid" : nullptr},
     };
     bool ok = true;

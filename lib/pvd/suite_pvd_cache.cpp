@@ -317,7 +317,10 @@ QRT_API int QRT_PVD_Cache_GetCert(ZQ_PVD_Context *ctx, ZQ_PVD_BuildCursor *curso
     if (!ctx || !cursor || !out || !dn) return PVD_FAIL(QRT_PVD_INVALID_INPUT);
     *out = BIN{0, nullptr};
     if (ctx->cacheDisable) return QRT_PVD_CERT_NOT_FOUND;
-    return PVD_FAIL(contained([&] { return cursor_get(cursor, out, dn, PVD_TYPE_CA, PVD_TYPE_ROOT); }));
+    // Roots in the cache came from the store or the directory: under distrustRoot they are no
+    // anchors here either, as in the store.
+    const int second = ctx->distrustRoot ? 0 : PVD_TYPE_ROOT;
+    return PVD_FAIL(contained([&] { return cursor_get(cursor, out, dn, PVD_TYPE_CA, second); }));
 }
 
 QRT_API int QRT_PVD_Cache_AddCert(ZQ_PVD_Context *ctx, const ZQ_PVD_InterObject *obj) {

@@ -88,6 +88,8 @@ QRT_API int QRT_PVD_InterObjectList_GetCert(const ZQ_PVD_InterObjectList *list, 
                                             const int typeID);
 /* A copy of the encoding of the first CRL whose issuer DN equals dn byte for byte; 43095. */
 QRT_API int QRT_PVD_InterObjectList_GetCRL(const ZQ_PVD_InterObjectList *list, BIN *out, const char *dn);
+/* The first CRL of list whose issuer DN text is dn, as decoded in the list; NULL when none. */
+QRT_API const ZQ_PVD_InterObject *QRT_PVD_InterObjectList_FindCRL(const ZQ_PVD_InterObjectList *list, const char *dn);
 
 /* 0 when the strings are equal, or equal once every space is removed and a-z turned into A-Z;
  * -1 otherwise. */
@@ -334,8 +336,8 @@ typedef struct _ZQ_PVD_Context {
     int ldapInfon; /* at most PVD_MAX_LDAPINFO */
     ZQ_PVD_LDAPInfo ldapInfos[PVD_MAX_LDAPINFO];
     ZQ_PVD_VerifyCB cb;
-    int ldapCalls;      /* CB_LDAP_GetObject calls made so far */
-    int candidateCount; /* issuer candidates tried so far (kept by the path builder) */
+    int ldapCalls;                /* CB_LDAP_GetObject calls made so far */
+    int candidateCount;           /* issuer candidates tried so far (kept by the path builder) */
     ZQ_PVD_InterObjectList *path; /* the path being built, target first (not owned) */
     int depth;                    /* issuer levels being searched */
 } ZQ_PVD_Context;
@@ -476,6 +478,11 @@ QRT_API int QRT_PVD_AsnCRL_CheckStatus(const ZQ_PVD_InterObject *crl, const ZQ_P
  * cache from there. */
 QRT_API int QRT_PVD_CRL_CheckFound(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo, ZQ_PVD_InterObject *crl,
                                    const ZQ_PVD_InterObject *subject, const ZQ_PVD_InterObject *crlIssuer);
+/* The same checks for a CRL that stays where it is (one of the caller's list, decoded once for
+ * the whole validation): on success *revInfo holds a copy of its DER as type 11, no tree. */
+QRT_API int QRT_PVD_CRL_CheckFoundInPlace(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo,
+                                          const ZQ_PVD_InterObject *crl, const ZQ_PVD_InterObject *subject,
+                                          const ZQ_PVD_InterObject *crlIssuer);
 
 /* 1 when the trust list holds the digest of cert (the whole encoding) under its subject
  * algorithm (SHA-1, MD2, MD5, HAS-160 or SHA-256), else 0. Records nothing. */
@@ -549,8 +556,7 @@ QRT_API int QRT_PVD_FindCRL(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *crlOut, con
 /* FindCRL, the CRL's checks (CRL_CheckFound) with the CRL issuer's certificate; success leaves
  * the CRL in *revInfo and offers it to the store and cache. */
 QRT_API int QRT_PVD_CRL_CheckRevoked(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo,
-                                     const ZQ_PVD_InterObject *subject, const ZQ_PVD_InterObject *issuer,
-                                     long long t);
+                                     const ZQ_PVD_InterObject *subject, const ZQ_PVD_InterObject *issuer, long long t);
 /* OCSP first when possible (43035 ends, other failures fall through), then the CRL unless
  * PVD_FLAG_NO_CRL. */
 QRT_API int QRT_PVD_CheckRevoked(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo, const ZQ_PVD_InterObject *cert,

@@ -325,17 +325,23 @@ QRT_API int QRT_PVD_InterObjectList_GetCert(const ZQ_PVD_InterObjectList *list, 
     return QRT_PVD_CERT_NOT_FOUND;
 }
 
+QRT_API const ZQ_PVD_InterObject *QRT_PVD_InterObjectList_FindCRL(const ZQ_PVD_InterObjectList *list, const char *dn) {
+    if (!dn) return nullptr;
+    for (const ZQ_PVD_InterObjectList *p = list; p; p = p->next) {
+        const ZQ_PVD_InterObject &o = p->value;
+        if (o.issuerDN && o.pAsnObj && pdu_of_type(o.typeID) == CertificateList_PDU && std::strcmp(o.issuerDN, dn) == 0)
+            return &o;
+    }
+    return nullptr;
+}
+
 QRT_API int QRT_PVD_InterObjectList_GetCRL(const ZQ_PVD_InterObjectList *list, BIN *out, const char *dn) {
     if (!out || !dn) return PVD_FAIL(QRT_PVD_INVALID_INPUT);
     *out = BIN{0, nullptr};
-    for (const ZQ_PVD_InterObjectList *p = list; p; p = p->next) {
-        const ZQ_PVD_InterObject &o = p->value;
-        if (o.issuerDN && pdu_of_type(o.typeID) == CertificateList_PDU && std::strcmp(o.issuerDN, dn) == 0) {
-            if (QRT_BIN_Copy(out, &o.encObj)) return PVD_FAIL(QRT_PVD_MALLOC_FAILED);
-            return 0;
-        }
-    }
-    return QRT_PVD_CRL_NOT_FOUND;
+    const ZQ_PVD_InterObject *o = QRT_PVD_InterObjectList_FindCRL(list, dn);
+    if (!o) return QRT_PVD_CRL_NOT_FOUND;
+    if (QRT_BIN_Copy(out, &o->encObj)) return PVD_FAIL(QRT_PVD_MALLOC_FAILED);
+    return 0;
 }
 
 QRT_API int QRT_PVD_String_SimpleCompare(const char *a, int alen, const char *b, int blen) {

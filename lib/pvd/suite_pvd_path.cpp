@@ -249,9 +249,12 @@ int next_crl(ZQ_PVD_Context &ctx, int stage, BIN *out, int crlType, const char *
     }
 }
 
-// The first current CRL of the stages for subject; dpKey receives the directory key ("" none).
-int find_crl(ZQ_PVD_Context &ctx, ZQ_PVD_InterObject &crl, std::string &dpKey, const ZQ_PVD_InterObject &subject,
-             const ZQ_PVD_InterObject *issuer, long long t) {
+// The first current CRL of the stages for subject: one of the caller's list is used where it
+// lies (decoded once per validation), one from another stage is loaded into `loaded`; *found
+// points at the one taken. dpKey receives the directory key ("" none).
+int find_crl(ZQ_PVD_Context &ctx, ZQ_PVD_InterObject &loaded, const ZQ_PVD_InterObject *&found, std::string &dpKey,
+             const ZQ_PVD_InterObject &subject, const ZQ_PVD_InterObject *issuer, long long t) {
+    found = nullptr;
     const int kind = subject.typeID == PVD_TYPE_CERT ? PVD_TYPE_CRL : PVD_TYPE_ARL;
     const bool dirOnly = subject.typeID == PVD_TYPE_CERT && directory_only_issuer(subject.issuerDN);
     if (int rc = crldp_url(dpKey, subject)) return rc;
@@ -259,38 +262,54 @@ int find_crl(ZQ_PVD_Context &ctx, ZQ_PVD_InterObject &crl, std::string &dpKey, c
     const char *issuerDN = issuer ? issuer->subjectDN : nullptr;
     int last = QRT_PVD_CRL_NOT_FOUND;
     for (int stage = dirOnly ? PVD_STAGE_LDAP : PVD_STAGE_INPUT; stage <= PVD_STAGE_LDAP; ++stage) {
+        if (stage == PVD_STAGE_INPUT) {
+            const ZQ_PVD_InterObject *in = QRT_PVD_InterObjectList_FindCRL(ctx.otherCRLs, issuerDN);
+            if (!in) continue;
+            int rc = QRT_PVD_AsnCRL_VerifyTime(static_cast<const CertificateList *>(in->pAsnObj), t);
+            if (rc == 0) {
+                found = in;
+                return 0;
+            }
+            last = rc;  // not current: the next stage may hold a newer one
+            continue;
+        }
         BinOwner der;
         int rc = next_crl(ctx, stage, der.get(), kind, key, issuerDN, key);
         if (rc != 0) {
             if (!is_not_found(rc)) last = rc;
             continue;
         }
-        if (int e = QRT_PVD_InterObject_SetCRL(&crl, der.get(), kind, stage)) return e;
-        rc = QRT_PVD_AsnCRL_VerifyTime(static_cast<const CertificateList *>(crl.pAsnObj), t);
-        if (rc == 0) return 0;
-        last = rc;  // not current: the next stage may hold a newer one
-        QRT_PVD_InterObject_Reset(&crl);
+        if (int e = QRT_PVD_InterObject_SetCRL(&loaded, der.get(), kind, stage)) return e;
+        rc = QRT_PVD_AsnCRL_VerifyTime(static_cast<const CertificateList *>(loaded.pAsnObj), t);
+        if (rc == 0) {
+            found = &loaded;
+            return 0;
+        }
+        last = rc;
+        QRT_PVD_InterObject_Reset(&loaded);
     }
     return last;
 }
 
 int crl_check_revoked(ZQ_PVD_Context &ctx, ZQ_PVD_InterObject &revInfo, const ZQ_PVD_InterObject &subject,
                       const ZQ_PVD_InterObject *issuer, long long t) {
-    InterObjectOwner crl;
+    InterObjectOwner loaded;
+    const ZQ_PVD_InterObject *crl = nullptr;
     std::string dpKey;
-    if (int rc = find_crl(ctx, crl.obj, dpKey, subject, issuer, t)) return rc;
+    if (int rc = find_crl(ctx, loaded.obj, crl, dpKey, subject, issuer, t)) return rc;
     // The CRL issuer's certificate: the subject's issuer when the names agree, else the first
     // certificate the sources hold for the CRL's issuer name (none: its key usage is not known).
     const ZQ_PVD_InterObject *crlIssuer = nullptr;
     InterObjectOwner other;
-    const char *crlDN = crl.obj.issuerDN;
+    const char *crlDN = crl->issuerDN;
     if (issuer && crlDN && issuer->subjectDN && std::strncmp(crlDN, issuer->subjectDN, std::strlen(crlDN)) == 0) {
         crlIssuer = issuer;
     } else if (crlDN) {
         CursorOwner cursor;
         if (next_cert(ctx, cursor.cur, other.obj, crlDN, nullptr) == 0) crlIssuer = &other.obj;
     }
-    if (int rc = QRT_PVD_CRL_CheckFound(&ctx, &revInfo, &crl.obj, &subject, crlIssuer)) return rc;
+    if (crl != &loaded.obj) return QRT_PVD_CRL_CheckFoundInPlace(&ctx, &revInfo, crl, &subject, crlIssuer);
+    if (int rc = QRT_PVD_CRL_CheckFound(&ctx, &revInfo, &loaded.obj, &subject, crlIssuer)) return rc;
     // Verified: now the CRL may be remembered (adds never fail a validation).
     if (!dpKey.empty() && may_remember(ctx)) {
         QRT_PVD_Store_AddCRL(&ctx, dpKey.c_str(), &revInfo);
@@ -660,7 +679,12 @@ QRT_API int QRT_PVD_FindCRL(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *crlOut, con
     QRT_PVD_InterObject_Reset(crlOut);
     return PVD_FAIL(contained([&] {
         std::string dpKey;
-        return find_crl(*ctx, *crlOut, dpKey, *subject, issuer, t);
+        const ZQ_PVD_InterObject *found = nullptr;
+        if (int rc = find_crl(*ctx, *crlOut, found, dpKey, *subject, issuer, t)) return rc;
+        if (found == crlOut) return 0;
+        // one of the caller's list: the caller gets its own copy
+        const int kind = subject->typeID == PVD_TYPE_CERT ? PVD_TYPE_CRL : PVD_TYPE_ARL;
+        return QRT_PVD_InterObject_SetCRL(crlOut, &found->encObj, kind, found->source);
     }));
 }
 

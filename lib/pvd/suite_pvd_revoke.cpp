@@ -242,6 +242,20 @@ struct OcspAnswer {
     ~OcspAnswer() { QRT_BIN_Reset(&r.response); }
 };
 
+// The checks of a CRL found for subject, in order: scope, the CRL issuer's cRLSign (when its
+// certificate is known), the signature (not for a cached CRL), the subject's entry.
+int check_found(ZQ_PVD_Context &ctx, const ZQ_PVD_InterObject &crl, const ZQ_PVD_InterObject &subject,
+                const ZQ_PVD_InterObject *crlIssuer) {
+    if (int rc = QRT_PVD_CRL_CheckScope(&crl, &subject)) return rc;
+    if (crlIssuer)
+        if (int rc =
+                QRT_PVD_AsnExts_CheckKeyUsage(cert_tree(crlIssuer)->tbsCertificate.extensions, KeyUsage_cRLSign, 1))
+            return rc;
+    if (crl.source != PVD_SOURCE_CACHE)
+        if (int rc = QRT_PVD_AsnCRL_VerifySignature(crl_tree(&crl), &ctx.vars)) return rc;
+    return QRT_PVD_AsnCRL_CheckStatus(&crl, &subject, nullptr);
+}
+
 }  // namespace
 }  // namespace ostrel::pvd
 
@@ -275,21 +289,28 @@ QRT_API int QRT_PVD_AsnCRL_CheckStatus(const ZQ_PVD_InterObject *crl, const ZQ_P
 
 QRT_API int QRT_PVD_CRL_CheckFound(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo, ZQ_PVD_InterObject *crl,
                                    const ZQ_PVD_InterObject *subject, const ZQ_PVD_InterObject *crlIssuer) {
-    const CertificateList *c = crl_tree(crl);
-    const Certificate *issuer = cert_tree(crlIssuer);
-    if (!ctx || !revInfo || !c || !cert_tree(subject) || (crlIssuer && !issuer)) return PVD_FAIL(QRT_PVD_INVALID_INPUT);
-    if (int rc = QRT_PVD_CRL_CheckScope(crl, subject)) return PVD_FAIL(rc);
-    if (issuer)
-        if (int rc = QRT_PVD_AsnExts_CheckKeyUsage(issuer->tbsCertificate.extensions, KeyUsage_cRLSign, 1))
-            return PVD_FAIL(rc);
-    if (crl->source != PVD_SOURCE_CACHE)
-        if (int rc = QRT_PVD_AsnCRL_VerifySignature(c, &ctx->vars)) return PVD_FAIL(rc);
-    if (int rc = QRT_PVD_AsnCRL_CheckStatus(crl, subject, nullptr)) return PVD_FAIL(rc);
+    if (!ctx || !revInfo || !crl_tree(crl) || !cert_tree(subject) || (crlIssuer && !cert_tree(crlIssuer)))
+        return PVD_FAIL(QRT_PVD_INVALID_INPUT);
+    if (int rc = check_found(*ctx, *crl, *subject, crlIssuer)) return PVD_FAIL(rc);
     // The evidence: the CRL itself, moved with its tree.
     QRT_PVD_InterObject_Reset(revInfo);
     *revInfo = *crl;
     std::memset(crl, 0, sizeof *crl);
     revInfo->typeID = PVD_TYPE_CRL;
+    return 0;
+}
+
+QRT_API int QRT_PVD_CRL_CheckFoundInPlace(ZQ_PVD_Context *ctx, ZQ_PVD_InterObject *revInfo,
+                                          const ZQ_PVD_InterObject *crl, const ZQ_PVD_InterObject *subject,
+                                          const ZQ_PVD_InterObject *crlIssuer) {
+    if (!ctx || !revInfo || !crl_tree(crl) || !cert_tree(subject) || (crlIssuer && !cert_tree(crlIssuer)))
+        return PVD_FAIL(QRT_PVD_INVALID_INPUT);
+    if (int rc = check_found(*ctx, *crl, *subject, crlIssuer)) return PVD_FAIL(rc);
+    // The evidence: a copy of the CRL's encoding.
+    QRT_PVD_InterObject_Reset(revInfo);
+    if (QRT_BIN_Copy(&revInfo->encObj, &crl->encObj)) return PVD_FAIL(QRT_PVD_MALLOC_FAILED);
+    revInfo->typeID = PVD_TYPE_CRL;
+    revInfo->source = crl->source;
     return 0;
 }
 

@@ -454,8 +454,10 @@ TEST(PvdPath, SameChainThroughStoreCacheAndDirectory) {
         ASSERT_EQ(r.go(), 0);
         EXPECT_EQ(r.path(), want);
         EXPECT_TRUE(cache_holds(PVD_TYPE_CA, "ca", cert("ca"))) << "a CA from the store is remembered";
-        // distrustRoot: the store's root is no anchor
+        // distrustRoot: the store's root is no anchor, nor is it once the cache holds it
+        EXPECT_TRUE(cache_holds(PVD_TYPE_ROOT, "root", cert("root")));
         r.tune = [&](ZQ_PVD_VerifyParam &p) {
+            p.cache.disable = 0;
             p.store.disable = 0;
             p.store.storePath = storePath.data();
             p.store.distrustRoot = 1;

@@ -88,7 +88,7 @@ int place(const char *fn, const char *root, int type, const Certificate *cert, b
     ostrel::qrt_ptr<char> dn_owner(dn);
     if (rc != 0 || !dn) return OSTREL_FAIL_AS(fn, QRT_CERTSTORE_SUBJECT_TEXT);
     if ((rc = subject_path(fn, root, kind, dn, out.dir))) return rc;
-    if ((rc = QRT_ASN_EncodePDU(out.der.get(), cert, Certificate_PDU))) return OSTREL_FAIL_AS(fn, rc);
+    if ((rc = ostrel::certificate_der(out.der.get(), *cert))) return OSTREL_FAIL_AS(fn, rc);  // as signed
     if (ex && by_serial(type)) {
         char *hex = nullptr;
         rc = QRT_HugeToHex(&cert->tbsCertificate.serialNumber, &hex);

@@ -91,7 +91,8 @@ int verify(const Certificate *subject, const char *policies, const char *storeRo
            const VALIDITY_CERT_SET *certSet, ZQ_PVD_CertPathResult *result) {
     if (!subject) return QRT_VALIDATE_CERT_ENCODE;
     ostrel::BinOwner der;
-    if (QRT_ASN_EncodePDU(der.get(), subject, Certificate_PDU) != 0 || !der->value) return QRT_VALIDATE_CERT_ENCODE;
+    // the signed part as received: validation checks the issuer's signature over these bytes
+    if (ostrel::certificate_der(der.get(), *subject) != 0 || !der->value) return QRT_VALIDATE_CERT_ENCODE;
     int flags = 0;
     int rc = QRT_VerifyCertPath_Flags(subject, option, &flags);
     if (rc != 0) return rc;

@@ -5,6 +5,7 @@
 // wrappers without a store (a certificate set) and of a root.
 #include <gtest/gtest.h>
 #include <openssl/ocsp.h>
+#include <openssl/pem.h>
 
 #include <cstring>
 #include <string>
@@ -317,6 +318,7 @@ basicConstraints = CA:FALSE
         if (!ok_) ADD_FAILURE() << out;
     }
     bool ok() const { return ok_; }
+    std::string file(const std::string &name) const { return dir_ / name; }
     Bytes der(const std::string &name) const { return file_bytes(dir_ / (name + ".der")); }
     // The decoded certificate (owned by the caller's AsnTree).
     ostrel::AsnTree<Certificate> tree(const std::string &name) const {
@@ -409,6 +411,57 @@ TEST(ToolsVerifyCertPath, RootIsReportedAsRoot) {
     set.rootCert = bin_of(rootDer);
     EXPECT_EQ(QRT_VerifyCertPathEx(root.get(), nullptr, nullptr, nullptr, nullptr, nullptr, 0, &set, nullptr),
               QRT_VALIDATE_ROOT_CERT);
+    ostrel::test::trace_records();
+}
+
+// A certificate whose signed part is valid BER but not DER (the TBS length in a longer form
+// than needed), signed over exactly those bytes: the wrapper must hand path validation the bytes
+// as received, not the engine's re-encoding, or the issuer's signature no longer matches.
+TEST(ToolsVerifyCertPath, SignedPartPassesAsReceived) {
+    ASSERT_TRUE(certs().ok());
+    const Bytes c = certs().der("keyid");
+    ASSERT_TRUE(c.size() > 8 && c[0] == 0x30 && c[1] == 0x82 && c[4] == 0x30 && c[5] == 0x82);
+    const size_t tbsLen = static_cast<size_t>(c[6]) << 8 | c[7], algAt = 8 + tbsLen;
+    ASSERT_LT(algAt + 2, c.size());
+    Bytes tbs{0x30, 0x83, 0x00, c[6], c[7]};
+    tbs.insert(tbs.end(), c.begin() + 8, c.begin() + static_cast<long>(algAt));
+    const Bytes alg(c.begin() + static_cast<long>(algAt), c.begin() + static_cast<long>(algAt + 2 + c[algAt + 1]));
+
+    BIO *kb = BIO_new_file(certs().file("root.key").c_str(), "r");
+    EVP_PKEY *key = kb ? PEM_read_bio_PrivateKey(kb, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(kb);
+    ASSERT_NE(key, nullptr);
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    size_t sigLen = 0;
+    Bytes sig;
+    bool signedOk = EVP_DigestSignInit(md, nullptr, EVP_sha256(), nullptr, key) == 1 &&
+                    EVP_DigestSign(md, nullptr, &sigLen, tbs.data(), tbs.size()) == 1;
+    sig.resize(sigLen);
+    signedOk = signedOk && EVP_DigestSign(md, sig.data(), &sigLen, tbs.data(), tbs.size()) == 1;
+    EVP_MD_CTX_free(md);
+    EVP_PKEY_free(key);
+    ASSERT_TRUE(signedOk && sigLen == 256);
+    Bytes body = tbs;
+    body.insert(body.end(), alg.begin(), alg.end());
+    body.insert(body.end(), {0x03, 0x82, 0x01, 0x01, 0x00});
+    body.insert(body.end(), sig.begin(), sig.end());
+    Bytes cert{0x30, 0x82, static_cast<unsigned char>(body.size() >> 8), static_cast<unsigned char>(body.size())};
+    cert.insert(cert.end(), body.begin(), body.end());
+
+    ostrel::AsnTree<Certificate> user(Certificate_PDU);
+    BIN in = bin_of(cert);
+    ASSERT_EQ(user.decode(&in), 0);
+    ASSERT_EQ(bytes_of(user->tbsCertificate_encoded), tbs);
+    Bytes root = certs().der("root");
+    VALIDITY_CERT_SET set{};
+    set.rootCert = bin_of(root);
+    ZQ_PVD_CertPathResult result{};
+    ASSERT_EQ(
+        QRT_VerifyCertPathEx(user.get(), nullptr, nullptr, nullptr, nullptr, nullptr, CERT_VERIFY_CRL, &set, &result),
+        0)
+        << ostrel::test::trace_text();
+    EXPECT_EQ(bytes_of(result.certPath->value.encObj), cert);
+    QRT_PVD_CertPathResult_Reset(&result);
     ostrel::test::trace_records();
 }
 

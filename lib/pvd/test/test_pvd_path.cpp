@@ -402,9 +402,8 @@ TEST(PvdPath, ResultHoldsPathTimeAndEvidence) {
 struct Directory {
     static inline std::map<std::string, Bytes> byName;  // a CN in the URI -> the value served
     static inline std::atomic<int> calls{0};
-    static int serve(ZQ_BIN_LIST *out, const int type, const char *uri) {
+    static int serve(ZQ_BIN_LIST *out, const int, const char *uri) {
         ++calls;
-        if (std::getenv("PVD_TEST_SHOW_URI")) std::fprintf(stderr, "directory: %d %s\n", type, uri);
         for (auto &[cn, value] : byName)
             if (std::strstr(uri, cn.c_str()))
                 return QRT_BIN_Set(&out->value, value.data(), static_cast<int>(value.size()));

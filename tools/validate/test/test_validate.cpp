@@ -339,6 +339,20 @@ const Certs &certs() {
     return c;
 }
 
+// Validates user with the test root as the certificate set's root, CRLs off: the code and the
+// path handed back.
+std::pair<int, std::vector<Bytes>> validate_under_root(const Certificate *user) {
+    Bytes root = certs().der("root");
+    VALIDITY_CERT_SET set{};
+    set.rootCert = bin_of(root);
+    ZQ_PVD_CertPathResult result{};
+    int rc = QRT_VerifyCertPathEx(user, nullptr, nullptr, nullptr, nullptr, nullptr, CERT_VERIFY_CRL, &set, &result);
+    std::vector<Bytes> path;
+    for (const ZQ_PVD_ObjectList *p = result.certPath; p; p = p->next) path.push_back(bytes_of(p->value.encObj));
+    QRT_PVD_CertPathResult_Reset(&result);
+    return {rc, path};
+}
+
 TEST(ToolsVerifyCertPath, FlagsFollowTheAuthorityKeyIdentifier) {
     ASSERT_TRUE(certs().ok());
     struct Case {
@@ -375,18 +389,11 @@ TEST(ToolsVerifyCertPath, CertificateSetWithoutStore) {
     ASSERT_TRUE(certs().ok());
     auto user = certs().tree("keyid");
     Bytes root = certs().der("root");
+    auto [rc, path] = validate_under_root(user.get());
+    ASSERT_EQ(rc, 0) << ostrel::test::trace_text();
+    EXPECT_EQ(path, (std::vector<Bytes>{certs().der("keyid"), root}));
     VALIDITY_CERT_SET set{};
     set.rootCert = bin_of(root);
-    ZQ_PVD_CertPathResult result{};
-    ASSERT_EQ(
-        QRT_VerifyCertPathEx(user.get(), nullptr, nullptr, nullptr, nullptr, nullptr, CERT_VERIFY_CRL, &set, &result),
-        0)
-        << ostrel::test::trace_text();
-    ASSERT_NE(result.certPath, nullptr);
-    EXPECT_EQ(bytes_of(result.certPath->value.encObj), certs().der("keyid"));
-    ASSERT_NE(result.certPath->next, nullptr);
-    EXPECT_EQ(bytes_of(result.certPath->next->value.encObj), root);
-    QRT_PVD_CertPathResult_Reset(&result);
     // without the set (and no store, no directory) there is no issuer
     EXPECT_EQ(QRT_VerifyCertPath(user.get(), nullptr, nullptr, nullptr, nullptr, nullptr, CERT_VERIFY_CRL, nullptr),
               QRT_PVD_CERT_NOT_FOUND);
@@ -452,16 +459,9 @@ TEST(ToolsVerifyCertPath, SignedPartPassesAsReceived) {
     BIN in = bin_of(cert);
     ASSERT_EQ(user.decode(&in), 0);
     ASSERT_EQ(bytes_of(user->tbsCertificate_encoded), tbs);
-    Bytes root = certs().der("root");
-    VALIDITY_CERT_SET set{};
-    set.rootCert = bin_of(root);
-    ZQ_PVD_CertPathResult result{};
-    ASSERT_EQ(
-        QRT_VerifyCertPathEx(user.get(), nullptr, nullptr, nullptr, nullptr, nullptr, CERT_VERIFY_CRL, &set, &result),
-        0)
-        << ostrel::test::trace_text();
-    EXPECT_EQ(bytes_of(result.certPath->value.encObj), cert);
-    QRT_PVD_CertPathResult_Reset(&result);
+    auto [rc, path] = validate_under_root(user.get());
+    ASSERT_EQ(rc, 0) << ostrel::test::trace_text();
+    EXPECT_EQ(path, (std::vector<Bytes>{cert, certs().der("root")}));
     ostrel::test::trace_records();
 }
 

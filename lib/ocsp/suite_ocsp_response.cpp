@@ -214,7 +214,8 @@ int decode_response(ZQ_OCSP_Response &out, const BIN &der, const BIN *serverCert
     if (int rc = single_list(r->respList, rd)) return rc;
     if (embedded) {
         BinOwner certDer;
-        if (QRT_ASN_EncodePDU(certDer.get(), responder.cert, Certificate_PDU)) return QRT_OCSP_ASN_ENCODING_FAILED;
+        // the responder's certificate as it arrived (its signed part unchanged)
+        if (ostrel::certificate_der(certDer.get(), *responder.cert)) return QRT_OCSP_ASN_ENCODING_FAILED;
         r->cert = QRT_BIN_New();
         if (!r->cert) throw std::bad_alloc();
         certDer.release_to(r->cert);

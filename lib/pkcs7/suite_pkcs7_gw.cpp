@@ -114,10 +114,9 @@ Node *link(std::vector<Node> &nodes) {
     return nodes.empty() ? nullptr : nodes.data();
 }
 
-// Certificate DER through the catalogue's Certificate, as the messages carry it.
-int encode_cert(BIN *out, const Certificate &c) {
-    return QRT_ASN_EncodePDU(out, &c, Certificate_PDU) ? QRT_PKCS7_BAD_CERT : 0;
-}
+// Certificate DER through the catalogue's Certificate, as the messages carry it; the signed part
+// as received, so the issuer's signature still holds over it.
+int encode_cert(BIN *out, const Certificate &c) { return ostrel::certificate_der(out, c) ? QRT_PKCS7_BAD_CERT : 0; }
 
 }  // namespace
 

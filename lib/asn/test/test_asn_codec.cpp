@@ -419,6 +419,41 @@ TEST_F(AsnTest, BerFormsDecodeToTheDerTree) {
                       {0x17, 0x0d, '2', '4', '0', '1', '0', '1', '0', '0', '0', '0', '0', '0', 'Z'}, Time_PDU);
 }
 
+// A certificate's DER made from its tree keeps the signed part as it arrived: the input itself
+// for DER, the received bytes of the TBS for BER (the rest re-encoded), and a whole encoding for
+// a tree without received bytes.
+TEST_F(AsnTest, CertificateDerKeepsTheSignedPartAsReceived) {
+    Bytes der = pem_certificates_in("/usr/share/ca-certificates/mozilla").at(5).second;
+    auto of = [](const Certificate &c) {
+        BIN b{0, nullptr};
+        Bytes out;
+        if (ostrel::certificate_der(&b, c) == 0) out.assign(b.value, b.value + b.length);
+        QRT_BIN_Reset(&b);
+        return out;
+    };
+    auto bytes = [](const Any &a) { return Bytes(a.value, a.value + a.length); };
+    Tree<Certificate> d(der, Certificate_PDU);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(of(*d), der);
+
+    Tree<Certificate> b(to_ber(der), Certificate_PDU);
+    ASSERT_TRUE(b);
+    const Bytes tbs = bytes(b->tbsCertificate_encoded);
+    ASSERT_NE(tbs, bytes(d->tbsCertificate_encoded));
+    const Bytes got = of(*b);
+    auto at = std::search(got.begin(), got.end(), tbs.begin(), tbs.end());
+    ASSERT_NE(at, got.end());
+    EXPECT_LE(at - got.begin(), 5);  // right after the outer header
+    Tree<Certificate> again(got, Certificate_PDU);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(bytes(again->tbsCertificate_encoded), tbs);
+    EXPECT_EQ(of(*again), got);
+
+    QRT_free(d->tbsCertificate_encoded.value);
+    d->tbsCertificate_encoded = Any{0, nullptr};
+    EXPECT_EQ(of(*d), der);
+}
+
 // The strict flag turns every BER liberty into a failure.
 TEST_F(AsnTest, StrictContextAcceptsOnlyDer) {
     ZQ_ASN_CTX world;

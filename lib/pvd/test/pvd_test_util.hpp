@@ -52,6 +52,19 @@ struct List {
     std::vector<Bytes> values() const { return values_of(&head); }
 };
 
+// A working directory for openssl commands: each runs there; the commands that fail and their
+// output are kept in log, which stays empty while all succeed.
+struct ShellDir {
+    TempDir dir;
+    std::string log;
+    bool sh(const std::string &cmd) {
+        std::string out;
+        int rc = run("cd " + dir.path() + " && " + cmd + " 2>&1", &out);
+        if (rc != 0) log += cmd + "\n" + out;
+        return rc == 0;
+    }
+};
+
 // A key, its certificate and the certificate's DER.
 struct Party {
     EVP_PKEY *key = nullptr;

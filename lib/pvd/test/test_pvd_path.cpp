@@ -71,12 +71,9 @@ std::string ca_section(const std::string &name) {
 // root -> noku (no keyCertSign) -> nokuuser; root -> kuabsent (no keyUsage) -> kuuser; root ->
 // forged (the CA's name and key identifier, another key); a self-signed end entity. CRLs: the
 // root's (arl), the CA's (crl, revoking "revoked"), the CA's valid for an hour (crl1h).
-struct PathPki {
-    TempDir dir;
+struct PathPki : ShellDir {
     std::map<std::string, Bytes> der;
     std::map<std::string, std::string> dn;  // our DN text of each certificate's subject
-    std::string log;
-    bool ok = true;
 
     static PathPki &get() {
         static PathPki *p = [] {
@@ -86,14 +83,8 @@ struct PathPki {
         }();
         return *p;
     }
+    bool ok() const { return log.empty(); }
 
-    void sh(const std::string &cmd) {
-        std::string out;
-        if (run("cd " + dir.path() + " && " + cmd + " 2>&1", &out) != 0) {
-            ok = false;
-            log += cmd + "\n" + out;
-        }
-    }
     void keep(const std::string &name, const std::string &pem) {
         sh("openssl x509 -in " + pem + " -outform DER -out " + name + ".der");
         der[name] = file_bytes(dir / (name + ".der"));
@@ -178,13 +169,13 @@ struct PathPki {
         if (key && ca) der["crlnonext"] = Pki::make_crl(Party{key, ca, {}, {}}, 0);
         X509_free(ca);
         EVP_PKEY_free(key);
-        ok = ok && der["crlnonext"].size() > 0;
+        if (der["crlnonext"].empty()) log += "the CRL without nextUpdate could not be made\n";
     }
 };
 
 const Bytes &cert(const std::string &name) {
     PathPki &p = PathPki::get();
-    EXPECT_TRUE(p.ok) << p.log;
+    EXPECT_TRUE(p.ok()) << p.log;
     return p.der[name];
 }
 const std::string &dn_of(const std::string &name) {
@@ -278,7 +269,7 @@ std::vector<Bytes> names(std::initializer_list<std::string> n) {
 
 TEST(PvdPath, OpensslChainVerdicts) {
     if (!ostrel::test::have_command("openssl")) GTEST_SKIP() << "no openssl";
-    ASSERT_TRUE(PathPki::get().ok) << PathPki::get().log;
+    ASSERT_TRUE(PathPki::get().ok()) << PathPki::get().log;
     const time_t now = std::time(nullptr);
     struct Row {
         const char *what, *target;

@@ -107,10 +107,8 @@ fullname = URI:http://crl.example/ca.crl
 indirectCRL = TRUE
 )";
 
-struct RevPki {
-    TempDir dir;
+struct RevPki : ShellDir {
     std::map<std::string, Bytes> der;  // users and CAs by name, CRLs by file name
-    std::string log;
 
     static RevPki &get() {
         static RevPki *p = [] {
@@ -119,13 +117,6 @@ struct RevPki {
             return r;
         }();
         return *p;
-    }
-
-    bool sh(const std::string &cmd) {
-        std::string out;
-        int rc = run("cd " + dir.path() + " && " + cmd + " 2>&1", &out);
-        if (rc != 0) log += cmd + "\n" + out;
-        return rc == 0;
     }
 
     void ca(const std::string &name, const std::string &cn) {

@@ -56,13 +56,15 @@ class AsnTree {
 // The DER of a decoded certificate whose to-be-signed part is the one received: the bytes the
 // issuer signed pass on unchanged even where the engine's encoding of the tree would differ (a
 // non-minimal length, say); the algorithm and the signature are encoded from the tree. A tree
-// built by hand (nothing received) is encoded whole. *out is released with QRT_free; the ASN code.
+// built by hand (nothing received) is encoded whole. Release *out with QRT_BIN_Reset; 0 or the
+// ASN code (-1 when memory runs out).
 inline int certificate_der(BIN *out, const Certificate &cert) {
     *out = BIN{0, nullptr};
     const Any &tbs = cert.tbsCertificate_encoded;
     if (!tbs.value || !tbs.length) return QRT_ASN_EncodePDU(out, &cert, Certificate_PDU);
     BIN alg{0, nullptr};
     if (int rc = QRT_ASN_EncodePDU(&alg, &cert.signatureAlgorithm, AlgorithmIdentifier_PDU)) return rc;
+    // BIT STRING: the count of unused bits, then the signature's bytes
     const size_t sigBytes = (static_cast<size_t>(cert.signature.length) + 7) / 8;
     const uint8_t unused = static_cast<uint8_t>(sigBytes * 8 - cert.signature.length);
     uint8_t sigLen[9], seqLen[9];
@@ -70,22 +72,24 @@ inline int certificate_der(BIN *out, const Certificate &cert) {
     const size_t body = tbs.length + alg.length + 1 + sl + 1 + sigBytes;
     const size_t ql = tlv::length_octets(body, seqLen);
     auto *p = static_cast<unsigned char *>(QRT_malloc(1 + ql + body));
-    if (!p) {
-        QRT_free(alg.value);
-        return -1;
+    if (p) {
+        unsigned char *w = p;
+        auto put = [&w](const void *src, size_t n) {
+            if (n) std::memcpy(w, src, n);
+            w += n;
+        };
+        *w++ = tlv::kSequence;
+        put(seqLen, ql);
+        put(tbs.value, tbs.length);
+        put(alg.value, alg.length);
+        *w++ = tlv::kBitString;
+        put(sigLen, sl);
+        *w++ = unused;
+        put(cert.signature.value, sigBytes);
+        *out = BIN{static_cast<unsigned>(1 + ql + body), p};
     }
-    unsigned char *w = p;
-    *w++ = tlv::kSequence;
-    w = static_cast<unsigned char *>(std::memcpy(w, seqLen, ql)) + ql;
-    w = static_cast<unsigned char *>(std::memcpy(w, tbs.value, tbs.length)) + tbs.length;
-    w = static_cast<unsigned char *>(std::memcpy(w, alg.value, alg.length)) + alg.length;
-    *w++ = tlv::kBitString;
-    w = static_cast<unsigned char *>(std::memcpy(w, sigLen, sl)) + sl;
-    *w++ = unused;
-    if (sigBytes) std::memcpy(w, cert.signature.value, sigBytes);
-    QRT_free(alg.value);
-    *out = BIN{static_cast<unsigned>(1 + ql + body), p};
-    return 0;
+    QRT_BIN_Reset(&alg);
+    return p ? 0 : -1;
 }
 
 }  // namespace ostrel
